@@ -1,0 +1,33 @@
+# Warnings for our own code: linked PRIVATE so that -Werror never leaks into consumers.
+add_library(project_warnings INTERFACE)
+target_compile_options(project_warnings INTERFACE -Wall -Wextra -Werror -Wno-missing-field-initializers)
+
+if(TC_SANITIZE STREQUAL "address")
+  add_compile_options(-fsanitize=address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=undefined)
+  add_link_options(-fsanitize=address,undefined)
+elseif(TC_SANITIZE STREQUAL "thread")
+  add_compile_options(-fsanitize=thread -fno-omit-frame-pointer)
+  add_link_options(-fsanitize=thread)
+elseif(NOT TC_SANITIZE STREQUAL "")
+  message(FATAL_ERROR "TC_SANITIZE must be empty, 'address' or 'thread'")
+endif()
+
+# Core targets register themselves here; `tcore` links them all.
+set(TC_CORE_TARGETS "" CACHE INTERNAL "")
+function(tc_core_target name)
+  set(TC_CORE_TARGETS ${TC_CORE_TARGETS} ${name} CACHE INTERNAL "")
+endfunction()
+
+# tc_add_test(NAME <exe> LABEL unit|sim|netns|gui SOURCES ... LIBS ... [TIMEOUT s] [ENV k=v ...])
+# One test executable per subsystem, discovered test by test, with a time-out and a label.
+function(tc_add_test)
+  cmake_parse_arguments(T "" "NAME;LABEL;TIMEOUT" "SOURCES;LIBS;ENV" ${ARGN})
+  if(NOT T_TIMEOUT)
+    set(T_TIMEOUT 120)
+  endif()
+  add_executable(${T_NAME} ${T_SOURCES})
+  target_link_libraries(${T_NAME} PRIVATE ${T_LIBS} GTest::gtest GTest::gmock GTest::gtest_main project_warnings)
+  gtest_discover_tests(${T_NAME}
+    DISCOVERY_TIMEOUT 60
+    PROPERTIES LABELS ${T_LABEL} TIMEOUT ${T_TIMEOUT} ENVIRONMENT "${T_ENV}")
+endfunction()

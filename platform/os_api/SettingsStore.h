@@ -1,0 +1,39 @@
+#pragma once
+#include <cstdint>
+#include <string>
+
+namespace os
+{
+enum class ERegRoot
+{
+    CurrentUser,   // HKEY_CURRENT_USER: $XDG_CONFIG_HOME/terminal-console/user.reg (0600)
+    LocalMachine,  // HKEY_LOCAL_MACHINE: /etc/terminal-console/system.reg
+};
+
+// Value types and result codes with their Windows registry numbers, so that callers keep
+// the registry's rules (a .reg file exported on Windows can be dropped in).
+constexpr uint32_t REG_TYPE_SZ = 1;
+constexpr uint32_t REG_TYPE_DWORD = 4;
+
+constexpr long REG_OK = 0;
+constexpr long REG_ERR_FILE_NOT_FOUND = 2;  // key or value missing
+constexpr long REG_ERR_ACCESS_DENIED = 5;
+constexpr long REG_ERR_INVALID_DATA = 13;
+constexpr long REG_ERR_BUFFER_OVERFLOW = 111;
+constexpr long REG_ERR_MORE_DATA = 234;     // value larger than the caller's buffer
+
+/// A typed key/value store with the semantics of the Windows registry. Each call opens,
+/// reads or writes and closes; nothing is cached. Safe to call from any thread.
+class CSettingsStore
+{
+public:
+    virtual ~CSettingsStore() = default;
+    /// Queries one value. On entry nSize is the buffer size; on success it is the value's size
+    /// in bytes and nType its type. A value larger than the buffer gives REG_ERR_MORE_DATA.
+    virtual long QueryValue(ERegRoot eRoot, const std::string& strKeyPath, const std::string& strName,
+                            uint32_t& nType, uint8_t* pData, uint32_t& nSize) = 0;
+    /// Creates the key when missing and stores one value; REG_OK or an error.
+    virtual long SetValue(ERegRoot eRoot, const std::string& strKeyPath, const std::string& strName,
+                          uint32_t nType, const uint8_t* pData, uint32_t nSize) = 0;
+};
+} // namespace os
