@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <iterator>
+#include <utility>
 
 namespace
 {
@@ -33,6 +34,33 @@ constexpr bool IsWellFormed(const STextEntry* pEntries, std::size_t nCount)
 // Binary search needs strictly ascending numbers; a duplicate would hide one of its texts.
 static_assert(IsWellFormed(std::data(kTexts), std::size(kTexts)),
               "TextTable.inc must be strictly ascending by id, without duplicates or null texts");
+
+struct SControlEntry
+{
+    int nDialogId;
+    int nControlId;
+    const char* pszText;
+};
+
+constexpr SControlEntry kControlTexts[] = {
+#include "ControlTable.inc"
+};
+
+constexpr bool IsWellFormed(const SControlEntry* pEntries, std::size_t nCount)
+{
+    for (std::size_t i = 0; i < nCount; ++i)
+    {
+        if (pEntries[i].pszText == nullptr)
+            return false;
+        if (i > 0 && !(pEntries[i - 1].nDialogId < pEntries[i].nDialogId ||
+                       (pEntries[i - 1].nDialogId == pEntries[i].nDialogId &&
+                        pEntries[i - 1].nControlId < pEntries[i].nControlId)))
+            return false;
+    }
+    return true;
+}
+static_assert(IsWellFormed(std::data(kControlTexts), std::size(kControlTexts)),
+              "ControlTable.inc must be strictly ascending by (dialog, control), without duplicates or null texts");
 
 const STextEntry* Find(int nId)
 {
@@ -264,6 +292,27 @@ std::vector<int> Ids()
     for (const STextEntry& e : kTexts)
         vecIds.push_back(e.nId);
     return vecIds;
+}
+
+std::string_view ControlText(int nDialogId, int nControlId)
+{
+    const auto* pEnd = std::end(kControlTexts);
+    const auto* pIt = std::lower_bound(std::begin(kControlTexts), pEnd, std::pair(nDialogId, nControlId),
+                                       [](const SControlEntry& e, const std::pair<int, int>& key) {
+                                           return std::pair(e.nDialogId, e.nControlId) < key;
+                                       });
+    if (pIt == pEnd || pIt->nDialogId != nDialogId || pIt->nControlId != nControlId)
+        return {};
+    return pIt->pszText;
+}
+
+std::vector<std::pair<int, int>> ControlKeys()
+{
+    std::vector<std::pair<int, int>> vecKeys;
+    vecKeys.reserve(std::size(kControlTexts));
+    for (const SControlEntry& e : kControlTexts)
+        vecKeys.emplace_back(e.nDialogId, e.nControlId);
+    return vecKeys;
 }
 
 int FormatInto(std::string& strOut, std::string_view strPattern, std::span<const CFormatArg> spanArgs)

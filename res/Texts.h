@@ -3,6 +3,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "FormatArg.h"
@@ -35,6 +36,14 @@ std::string_view Get(int nId);
 bool Has(int nId);
 /// All numbers of the table in ascending order (for checks and listings).
 std::vector<int> Ids();
+
+/// The caption (nControlId 0) or the text of a numbered control of a dialog template, such as
+/// (102, 1001) "&Suchen" or (139, 0) "Firmware Download"; '&' marks the access key (Qt uses the
+/// same mark). An empty view when the table has none. Kept apart from the string table because
+/// dialog and control numbers are a namespace of their own (dialog 100 is not string 100).
+std::string_view ControlText(int nDialogId, int nControlId);
+/// All (dialog, control) keys of that table in ascending order.
+std::vector<std::pair<int, int>> ControlKeys();
 
 /// Fills the conversions of strPattern from spanArgs by printf rules into strOut (replaced).
 /// Supported: flags "-+ #0", width and precision (digits or '*', which takes an integer

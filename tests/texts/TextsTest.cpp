@@ -125,6 +125,31 @@ TEST(TextsTable, CommandTextsAreHexadecimalPairs)
     EXPECT_EQ(texts::Format(121, std::string("1A")), "80 13 1A 6A 00");
 }
 
+// Dialog and control numbers are their own namespace: dialog 100 is the About dialog, string 100
+// a command.
+TEST(TextsTable, ControlTextsByDialogAndControl)
+{
+    EXPECT_EQ(texts::ControlText(102, 0), "Terminal Console");
+    EXPECT_EQ(texts::ControlText(102, 1045), "&Gerät wählen");
+    EXPECT_EQ(texts::ControlText(139, 1064), "&Paketgröße:");
+    EXPECT_EQ(texts::ControlText(183, 0), "gSMC-KT Zertifikat Gültigkeit");
+    EXPECT_EQ(texts::FormatPattern(texts::ControlText(100, 0), "Terminal Console", "2.3.2"),
+              "Info über Terminal Console V2.3.2");
+    EXPECT_TRUE(texts::ControlText(102, 9999).empty());
+    EXPECT_TRUE(texts::ControlText(101, 0).empty());
+    EXPECT_NE(texts::ControlText(100, 0), texts::Get(100));
+
+    const auto vecKeys = texts::ControlKeys();
+    ASSERT_FALSE(vecKeys.empty());
+    for (std::size_t i = 1; i < vecKeys.size(); ++i)
+        EXPECT_LT(vecKeys[i - 1], vecKeys[i]) << "at index " << i;
+    for (const auto& [nDialog, nControl] : vecKeys)
+    {
+        EXPECT_FALSE(texts::ControlText(nDialog, nControl).empty()) << nDialog << "/" << nControl;
+        EXPECT_TRUE(IsValidUtf8(texts::ControlText(nDialog, nControl))) << nDialog << "/" << nControl;
+    }
+}
+
 TEST(TextsFormat, EachConversionKind)
 {
     EXPECT_EQ(texts::Format(113, std::string("/tmp/fw.bin")), "Datei /tmp/fw.bin enthält keine gültige Firmware.");
