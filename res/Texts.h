@@ -51,7 +51,7 @@ std::vector<std::pair<int, int>> ControlKeys();
 /// value as printf does, the others are accepted and the argument's own width is used), and the
 /// conversions d i u o x X c (integer arguments), f F e E g G a A (floating or integer),
 /// s (text), p (pointer or text), %% (a percent sign). Returns an EFormatCode.
-int FormatInto(std::string& strOut, std::string_view strPattern, std::span<const CFormatArg> spanArgs);
+[[nodiscard]] int FormatInto(std::string& strOut, std::string_view strPattern, std::span<const CFormatArg> spanArgs);
 
 /// FormatInto for a pattern that is not in the table (such as "CT Firmware Version: %s");
 /// problems are not reported, the output shows them as described above.
@@ -73,15 +73,17 @@ std::string Format(int nId, const TArgs&... args)
 }
 
 /// The text with this number with its conversions filled by one text argument (the common case
-/// of a report with a path or a unit identifier). Same checks as above: a conversion that wants
-/// a number is copied as written.
+/// of a report with a path or a unit identifier; reports travel with one text). Same checks as
+/// above, with one allowance: when a conversion wants a number and strArg is a whole decimal
+/// number ("10054", "-1"), that number fills it, so Format(125, "10054") gives
+/// "WSA Error: 0x2746". Any other text leaves such a conversion as written.
 std::string Format(int nId, const std::string& strArg);
 
 /// As Format, but reports whether the arguments matched: returns an EFormatCode and puts the
 /// result into strOut. An unknown number gives FORMAT_OK and an empty text only when no argument
 /// is given, else FORMAT_EXTRA_ARGUMENTS.
 template <typename... TArgs>
-int TryFormat(std::string& strOut, int nId, const TArgs&... args)
+[[nodiscard]] int TryFormat(std::string& strOut, int nId, const TArgs&... args)
 {
     const std::array<CFormatArg, sizeof...(TArgs)> aArgs{CFormatArg(args)...};
     return FormatInto(strOut, Get(nId), std::span<const CFormatArg>(aArgs));
