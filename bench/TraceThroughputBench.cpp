@@ -1,0 +1,101 @@
+// Throughput of the trace facility: four threads trace into the debug file through the
+// process-wide CLogging, against one thread fprintf()ing the same lines into a plain file.
+// Prints lines per second of both and their ratio (higher is better).
+#include <sys/syscall.h>
+#include <unistd.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <ctime>
+#include <filesystem>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "BenchSupport.h"
+#include "ClockLinux.h"
+#include "DebugOutputLinux.h"
+#include "Logging.h"
+#include "SyslogLinux.h"
+#include "Trace.h"
+
+namespace
+{
+constexpr int THREADS = 4;
+constexpr int RUNS = 3;
+constexpr const char* MESSAGE = "(ExecuteCmd) response received";
+constexpr const char* LINE_FORMAT = "0x%04X;%02d.%02d.%4d %02d:%02d:%02d:%03d;%s;%s;0x%X;0x%X;0x%X;%s;%d\n";
+
+// The same lines as the trace facility writes, formatted and written by stdio alone.
+void PlainLoop(const std::string& strPath, int nLines)
+{
+    FILE* pFile = std::fopen(strPath.c_str(), "a");
+    if (!pFile)
+        return;
+    const std::time_t now = std::time(nullptr);
+    std::tm tmNow{};
+    gmtime_r(&now, &tmNow);
+    const unsigned nPid = static_cast<unsigned>(getpid());
+    const unsigned nTid = static_cast<unsigned>(gettid());
+    for (int i = 0; i < nLines; ++i)
+        std::fprintf(pFile, LINE_FORMAT, 4u, tmNow.tm_mday, tmNow.tm_mon + 1, tmNow.tm_year + 1900, tmNow.tm_hour,
+                     tmNow.tm_min, tmNow.tm_sec, i % 1000, "CtApi", MESSAGE, static_cast<unsigned>(i), nPid, nTid,
+                     "bench/TraceThroughputBench.cpp", __LINE__);
+    std::fclose(pFile);
+}
+
+void TraceThreads(int nLinesPerThread)
+{
+    std::vector<std::thread> vecThreads;
+    for (int t = 0; t < THREADS; ++t)
+        vecThreads.emplace_back([nLinesPerThread] {
+            for (int i = 0; i < nLinesPerThread; ++i)
+                TC_TRACE("CtApi", trace::LEVEL_INFO, MESSAGE, i);
+        });
+    for (auto& thread : vecThreads)
+        thread.join();
+}
+} // namespace
+
+int main(int argc, char** argv)
+{
+    const int nLinesPerThread = argc > 1 ? std::atoi(argv[1]) : 50000;
+    const int nLines = nLinesPerThread * THREADS;
+    bench::CScratchDir dir;
+    if (!dir.Valid() || nLinesPerThread <= 0)
+    {
+        std::fprintf(stderr, "bench_trace: no scratch folder or bad line count\n");
+        return 1;
+    }
+
+    os::CClockLinux clock;
+    os::CSyslogLinux systemLog;
+    os::CDebugOutputLinux debugOutput;  // silent unless a debugger is attached
+    const std::string strTracePath = dir.File("trace.log");
+    const std::string strPlainPath = dir.File("plain.log");
+
+    const double dPlain = bench::BestSeconds(RUNS, [&] {
+        std::filesystem::remove(strPlainPath);
+        PlainLoop(strPlainPath, nLines);
+    });
+
+    double dTrace = 0;
+    {
+        CLogging log(clock, systemLog, debugOutput, strTracePath, true, true);
+        dTrace = bench::BestSeconds(RUNS, [&] {
+            if (!log.CloseDebugFile())
+                return;
+            std::filesystem::remove(strTracePath);
+            TraceThreads(nLinesPerThread);
+        });
+    }
+    std::error_code ec;
+    const auto nTraceBytes = std::filesystem::file_size(strTracePath, ec);
+
+    std::printf("trace facility: %d threads x %d lines: %.0f lines/s (%llu bytes)\n", THREADS, nLinesPerThread,
+                nLines / dTrace, static_cast<unsigned long long>(ec ? 0 : nTraceBytes));
+    std::printf("plain fprintf loop: %d lines: %.0f lines/s\n", nLines, nLines / dPlain);
+    bench::ReportRatio("trace throughput vs fprintf", dPlain / dTrace, 0.5);
+    return 0;
+}
