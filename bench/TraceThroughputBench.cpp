@@ -22,7 +22,7 @@
 
 namespace
 {
-constexpr int THREADS = 4;
+constexpr int DEFAULT_THREADS = 4;
 constexpr int RUNS = 3;
 constexpr const char* MESSAGE = "(ExecuteCmd) response received";
 constexpr const char* LINE_FORMAT = "0x%04X;%02d.%02d.%4d %02d:%02d:%02d:%03d;%s;%s;0x%X;0x%X;0x%X;%s;%d\n";
@@ -45,10 +45,10 @@ void PlainLoop(const std::string& strPath, int nLines)
     std::fclose(pFile);
 }
 
-void TraceThreads(int nLinesPerThread)
+void TraceThreads(int nThreads, int nLinesPerThread)
 {
     std::vector<std::thread> vecThreads;
-    for (int t = 0; t < THREADS; ++t)
+    for (int t = 0; t < nThreads; ++t)
         vecThreads.emplace_back([nLinesPerThread] {
             for (int i = 0; i < nLinesPerThread; ++i)
                 TC_TRACE("CtApi", trace::LEVEL_INFO, MESSAGE, i);
@@ -60,12 +60,14 @@ void TraceThreads(int nLinesPerThread)
 
 int main(int argc, char** argv)
 {
+    // Arguments (both optional): lines per thread, number of tracing threads.
     const int nLinesPerThread = argc > 1 ? std::atoi(argv[1]) : 50000;
-    const int nLines = nLinesPerThread * THREADS;
+    const int nThreads = argc > 2 ? std::atoi(argv[2]) : DEFAULT_THREADS;
+    const int nLines = nLinesPerThread * nThreads;
     bench::CScratchDir dir;
-    if (!dir.Valid() || nLinesPerThread <= 0)
+    if (!dir.Valid() || nLinesPerThread <= 0 || nThreads <= 0)
     {
-        std::fprintf(stderr, "bench_trace: no scratch folder or bad line count\n");
+        std::fprintf(stderr, "bench_trace: no scratch folder or bad arguments\n");
         return 1;
     }
 
@@ -87,13 +89,13 @@ int main(int argc, char** argv)
             if (!log.CloseDebugFile())
                 return;
             std::filesystem::remove(strTracePath);
-            TraceThreads(nLinesPerThread);
+            TraceThreads(nThreads, nLinesPerThread);
         });
     }
     std::error_code ec;
     const auto nTraceBytes = std::filesystem::file_size(strTracePath, ec);
 
-    std::printf("trace facility: %d threads x %d lines: %.0f lines/s (%llu bytes)\n", THREADS, nLinesPerThread,
+    std::printf("trace facility: %d threads x %d lines: %.0f lines/s (%llu bytes)\n", nThreads, nLinesPerThread,
                 nLines / dTrace, static_cast<unsigned long long>(ec ? 0 : nTraceBytes));
     std::printf("plain fprintf loop: %d lines: %.0f lines/s\n", nLines, nLines / dPlain);
     bench::ReportRatio("trace throughput vs fprintf", dPlain / dTrace, 0.5);

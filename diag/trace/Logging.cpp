@@ -4,15 +4,16 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <cerrno>
+#include <charconv>
 #include <cstdio>
 #include <cstring>
 #include <shared_mutex>
 
 namespace
 {
-// The line of one trace call; the banner level leaves category, number, file and line out.
+// The layout of one line (the banner level leaves category, number, file and line out);
+// its length also enters the size limit of a line.
 constexpr const char* LINE_FORMAT = "0x%04X;%02d.%02d.%4d %02d:%02d:%02d:%03d;%s;%s;0x%X;0x%X;0x%X;%s;%d\n";
 constexpr size_t LINE_RESERVE = 51;
 constexpr uint32_t LEVEL_ERROR = 2;
@@ -45,6 +46,70 @@ const char* StripSourcePrefix(const char* pszFile)
     if (std::strncmp(pszFile, CLogging::SOURCE_PREFIX, nPrefix) == 0)
         return pszFile + nPrefix;
     return pszFile;
+}
+
+// Fields 2 and 3, "dd.mm.yyyy hh:mm:ss:mmm": this wide for the years 1000 to 9999.
+constexpr size_t TIME_STAMP_CHARS = 23;
+
+// "%0*X": upper-case hexadecimal with at least nMinDigits digits.
+void AppendHex(std::string& str, uint32_t nValue, int nMinDigits)
+{
+    char sz[8];
+    int nDigits = 0;
+    do
+    {
+        sz[nDigits++] = "0123456789ABCDEF"[nValue & 0xF];
+        nValue >>= 4;
+    } while (nValue != 0);
+    for (int i = nDigits; i < nMinDigits; ++i)
+        str += '0';
+    while (nDigits > 0)
+        str += sz[--nDigits];
+}
+
+// "%d"
+void AppendDecimal(std::string& str, int nValue)
+{
+    char sz[16];
+    const auto result = std::to_chars(sz, sz + sizeof sz, nValue);
+    str.append(sz, result.ptr);
+}
+
+void PutTwoDigits(char* p, int nValue)
+{
+    p[0] = static_cast<char>('0' + nValue / 10 % 10);
+    p[1] = static_cast<char>('0' + nValue % 10);
+}
+
+// Writes "%02d.%02d.%4d %02d:%02d:%02d:%03d" over the place held for it at nPos.
+void PutTimeStamp(std::string& strLine, size_t nPos, const std::tm& tmNow, int nMs)
+{
+    const int nYear = tmNow.tm_year + 1900;
+    if (nYear < 1000 || nYear > 9999)
+    {
+        // Another width: the rare case takes the slow way.
+        char sz[64];
+        const int nLen = std::snprintf(sz, sizeof sz, "%02d.%02d.%4d %02d:%02d:%02d:%03d", tmNow.tm_mday,
+                                       tmNow.tm_mon + 1, nYear, tmNow.tm_hour, tmNow.tm_min, tmNow.tm_sec, nMs);
+        strLine.replace(nPos, TIME_STAMP_CHARS, sz, nLen > 0 ? static_cast<size_t>(nLen) : 0);
+        return;
+    }
+    char* p = strLine.data() + nPos;
+    PutTwoDigits(p, tmNow.tm_mday);
+    p[2] = '.';
+    PutTwoDigits(p + 3, tmNow.tm_mon + 1);
+    p[5] = '.';
+    PutTwoDigits(p + 6, nYear / 100);
+    PutTwoDigits(p + 8, nYear % 100);
+    p[10] = ' ';
+    PutTwoDigits(p + 11, tmNow.tm_hour);
+    p[13] = ':';
+    PutTwoDigits(p + 14, tmNow.tm_min);
+    p[16] = ':';
+    PutTwoDigits(p + 17, tmNow.tm_sec);
+    p[19] = ':';
+    p[20] = static_cast<char>('0' + nMs / 100 % 10);
+    PutTwoDigits(p + 21, nMs % 100);
 }
 } // namespace
 
@@ -162,6 +227,42 @@ void CLogging::Trace(const char* pszCategory, uint32_t nLevel, const char* pszMe
 {
     if (!pszCategory || !pszMessage || !pszFile)
         return;
+
+    // Everything but the time stamp is formatted before taking the lock, so that tracing
+    // threads format in parallel and the lock covers only the time stamp and the output.
+    const bool bBanner = nLevel == LEVEL_BANNER;
+    const char* pszName = StripSourcePrefix(pszFile);
+    const size_t nNameLen = ::strnlen(pszName, MAX_PATH_CHARS);
+    const size_t nCategoryLen = std::strlen(pszCategory);
+    const size_t nMessageLen = std::strlen(pszMessage);
+    // The line's buffer size; a longer line is cut at it.
+    const size_t nSize = std::strlen(LINE_FORMAT) + nCategoryLen + nMessageLen + nNameLen + LINE_RESERVE;
+
+    std::string strLine;
+    strLine.reserve(nSize);
+    strLine += "0x";
+    AppendHex(strLine, nLevel, 4);
+    strLine += ';';
+    const size_t nStampPos = strLine.size();
+    strLine.append(TIME_STAMP_CHARS, ' ');
+    strLine += ';';
+    if (!bBanner)
+        strLine.append(pszCategory, nCategoryLen);
+    strLine += ';';
+    strLine.append(pszMessage, nMessageLen);
+    strLine += ";0x";
+    AppendHex(strLine, bBanner ? 0 : nNumber, 1);
+    strLine += ";0x";
+    AppendHex(strLine, m_nProcessId, 1);
+    strLine += ";0x";
+    AppendHex(strLine, CurrentThreadId(), 1);
+    strLine += ';';
+    if (!bBanner)
+        strLine.append(pszName, nNameLen);
+    strLine += ';';
+    AppendDecimal(strLine, bBanner ? 0 : nLine);
+    strLine += '\n';
+
     Mutex::CGuard guard(m_lock);
     if (!guard.Owns())
         return;  // a line that cannot get the lock in time is dropped
@@ -174,36 +275,21 @@ void CLogging::Trace(const char* pszCategory, uint32_t nLevel, const char* pszMe
     if (!bFile && !bDebugger && !bEventLog)
         return;
 
-    std::string strFile(StripSourcePrefix(pszFile));
-    if (strFile.size() > MAX_PATH_CHARS)
-        strFile.resize(MAX_PATH_CHARS);
-
+    // The time stamp is read under the lock, so that the lines of all threads follow in time.
     std::tm tmNow{};
     int nMs = 0;
     if (!TimeStamp(tmNow, nMs))
         return;  // no calendar time: the line would be empty, so nothing is sent
-
-    const size_t nSize = std::strlen(LINE_FORMAT) + std::strlen(pszCategory) + std::strlen(pszMessage) +
-                         strFile.size() + LINE_RESERVE;
-    if (m_vecLine.size() < nSize)
-        m_vecLine.resize(nSize);
-    const bool bBanner = nLevel == LEVEL_BANNER;
-    int nLen = std::snprintf(m_vecLine.data(), nSize, LINE_FORMAT, nLevel, tmNow.tm_mday, tmNow.tm_mon + 1,
-                             tmNow.tm_year + 1900, tmNow.tm_hour, tmNow.tm_min, tmNow.tm_sec, nMs,
-                             bBanner ? "" : pszCategory, pszMessage, bBanner ? 0u : nNumber, m_nProcessId,
-                             CurrentThreadId(), bBanner ? "" : strFile.c_str(), bBanner ? 0 : nLine);
-    if (nLen <= 0)
-        return;
-    // A longer line is cut at the buffer's size.
-    const size_t nLineLen = std::min(static_cast<size_t>(nLen), nSize - 1);
-    const char* pszLine = m_vecLine.data();
+    PutTimeStamp(strLine, nStampPos, tmNow, nMs);
+    if (strLine.size() > nSize - 1)
+        strLine.resize(nSize - 1);
 
     if (bEventLog && nLevel == LEVEL_ERROR)
-        m_systemLog.ReportError(EVENT_SOURCE, std::string(pszLine, nLineLen));
+        m_systemLog.ReportError(EVENT_SOURCE, strLine);
     if (bDebugger)
-        m_debugOutput.Write(std::string(pszLine, nLineLen));
+        m_debugOutput.Write(strLine);
     if (bFile)
-        WriteToFile(pszLine, nLineLen);
+        WriteToFile(strLine.data(), strLine.size());
 }
 
 void CLogging::SetDebugFilePath(const std::string& strPath)

@@ -6,7 +6,6 @@
 #include <ctime>
 #include <mutex>
 #include <string>
-#include <vector>
 
 #include "Clock.h"
 #include "Mutex.h"
@@ -111,7 +110,6 @@ private:
     uint64_t m_nFileSize = 0;  // bytes in the open file, counted since it was opened
     dev_t m_nFileDev = 0;
     ino_t m_nFileIno = 0;
-    std::vector<char> m_vecLine;
 
     // Time base: a FILETIME taken right after a clock tick, with the counter read with it.
     uint64_t m_nBaseFileTime = 0;

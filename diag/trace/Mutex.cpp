@@ -1,6 +1,21 @@
 #include "Mutex.h"
 
 #include <chrono>
+#include <thread>
+
+namespace
+{
+constexpr int SPIN_TRIES = 100;
+
+void SpinPause()
+{
+#if defined(__x86_64__) || defined(__i386__)
+    __builtin_ia32_pause();
+#else
+    std::this_thread::yield();
+#endif
+}
+} // namespace
 
 Mutex& Mutex::ProcessWide()
 {
@@ -11,8 +26,16 @@ Mutex& Mutex::ProcessWide()
 
 bool Mutex::Lock(int nTimeoutMs)
 {
-    if (nTimeoutMs <= 0)
-        return m_mutex.try_lock();
+    // Holders keep the mutex for microseconds: a short spin usually gets it without
+    // putting this thread to sleep and waking it again.
+    for (int i = 0; i < SPIN_TRIES; ++i)
+    {
+        if (m_mutex.try_lock())
+            return true;
+        if (nTimeoutMs <= 0)
+            return false;
+        SpinPause();
+    }
     return m_mutex.try_lock_for(std::chrono::milliseconds(nTimeoutMs));
 }
 
