@@ -154,7 +154,12 @@ int CTerminalSim::CImpl::Start(std::string* pError)
         return nCode;
     };
     if (m_bRunning)
-        return Fail(SIM_ERR_STATE, "already running");
+    {
+        // not through Fail: that would close the running listener
+        if (pError)
+            *pError = "already running";
+        return SIM_ERR_STATE;
+    }
     ETransport eTransport = ETransport::Plain;
     in_addr addr{};
     {
