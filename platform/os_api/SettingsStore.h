@@ -4,6 +4,8 @@
 
 namespace os
 {
+/// The two registry roots. On Linux each is one .reg file; TC_SETTINGS_ROOT=<dir> moves them to
+/// <dir>/user/user.reg and <dir>/machine/system.reg (see CRegFileStore).
 enum class ERegRoot
 {
     CurrentUser,   // HKEY_CURRENT_USER: $XDG_CONFIG_HOME/terminal-console/user.reg (0600)

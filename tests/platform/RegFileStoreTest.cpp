@@ -226,6 +226,19 @@ TEST_F(RegFileStoreTest, UnreadableFileIsNeverReplaced)
     EXPECT_EQ(GetDword("A"), 1u);
 }
 
+TEST_F(RegFileStoreTest, OversizedFileIsRefusedNotTruncated)
+{
+    // a file beyond the read limit cannot be parsed whole, so it must not be rewritten
+    std::string strHuge = "REGEDIT4\n[HKEY_CURRENT_USER\\SOFTWARE\\Vantor\\SICCT-Config]\n\"A\"=dword:00000001\n";
+    strHuge += "; " + std::string(os::CRegFileStore::kMaxFileBytes, 'x') + "\n";
+    WriteAll(m_userFile, strHuge);
+    uint32_t nType = 0;
+    std::vector<uint8_t> vec;
+    EXPECT_EQ(Query(ERegRoot::CurrentUser, "A", nType, vec), os::REG_ERR_INVALID_DATA);
+    EXPECT_NE(SetDword("B", 2), os::REG_OK);
+    EXPECT_EQ(fs::file_size(m_userFile), strHuge.size());
+}
+
 TEST_F(RegFileStoreTest, TextsRoundTripThroughTheFileWithTheirExactSize)
 {
     const std::string strWith = std::string(255, 'x') + std::string(1, '\0');  // 256 bytes, terminated
