@@ -271,7 +271,10 @@ long CRegFileStore::SetValue(ERegRoot eRoot, const std::string& strKeyPath, cons
             std::vector<uint8_t>(pData, pData == nullptr ? pData : pData + nSize));
     const std::string strOut = Encode(doc.Serialize(), form);
 
-    std::string strTemp = strPath + ".XXXXXX";
+    // hidden, in the same folder (so that rename replaces atomically)
+    const size_t nSlash = strPath.find_last_of('/');
+    std::string strTemp = nSlash == std::string::npos ? "." + strPath + ".XXXXXX"
+                                                      : strPath.substr(0, nSlash + 1) + "." + strPath.substr(nSlash + 1) + ".XXXXXX";
     std::vector<char> vecTemplate(strTemp.begin(), strTemp.end());
     vecTemplate.push_back('\0');
     CFd tempFd(::mkostemp(vecTemplate.data(), O_CLOEXEC));

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <random>
+
 #include "RegDocument.h"
 #include "SettingsStore.h"
 
@@ -198,4 +200,54 @@ TEST(RegDocument, Utf16ConversionsRoundTripAndNeverDropBytes)
     // a lone surrogate becomes U+FFFD
     const uint8_t aLone[] = {0x00, 0xD8, 'a', 0};
     EXPECT_EQ(CRegDocument::Utf16LeToUtf8(aLone, sizeof(aLone)), "\xEF\xBF\xBD" "a");
+}
+
+TEST(RegDocument, AnyTextComesBackUnchangedAndASetKeepsEveryLine)
+{
+    const std::string strBase = "Windows Registry Editor Version 5.00\n\n"
+                                "[HKEY_CURRENT_USER\\SOFTWARE\\Vantor\\SICCT-Config]\n"
+                                "\"Port\"=dword:000001bb\n\"CtApi\"=\"/usr/lib/a \\\"b\\\".so\"\n"
+                                "\"Bin\"=hex:01,02,\\\n  03\n\"T\"=hex(2):41,00,00,00\n@=-\n[-HKCU\\X]\n";
+    const std::string strAlphabet = "[]\"\\=@-:,;() \t\nabcdefxHKEY_CURRENT_USER\\0123456789hex(dword)\x00\xff";
+    std::mt19937 rng(42);
+    for (int nRound = 0; nRound < 2000; ++nRound)
+    {
+        std::string strText = strBase;
+        const int nEdits = 1 + static_cast<int>(rng() % 6);
+        for (int k = 0; k < nEdits; ++k)
+        {
+            size_t nAt = rng() % strText.size();
+            char c = strAlphabet[rng() % strAlphabet.size()];
+            switch (rng() % 3)
+            {
+            case 0: strText[nAt] = c; break;
+            case 1: strText.insert(strText.begin() + static_cast<std::ptrdiff_t>(nAt), c); break;
+            default: strText.erase(nAt, 1); break;
+            }
+        }
+        if (strText.empty() || strText.back() != '\n')
+            strText.push_back('\n');
+        CRegDocument doc;
+        doc.Parse(strText);
+        ASSERT_EQ(doc.Serialize(), strText) << "round " << nRound;
+
+        doc.Set(kCu, kKey, "Fresh", os::REG_TYPE_SZ, Bytes("v"));
+        const std::string strAfter = doc.Serialize();
+        CRegDocument::SValue v;
+        CRegDocument again;
+        again.Parse(strAfter);
+        ASSERT_TRUE(again.Find(kCu, kKey, "Fresh", v)) << strAfter;
+        EXPECT_EQ(v.vecData, Bytes("v"));
+        // the old lines are all still there, in order
+        size_t nPos = 0, nLine = 0;
+        while (nLine < strText.size())
+        {
+            size_t nEnd = strText.find('\n', nLine);
+            const std::string strLine = strText.substr(nLine, nEnd - nLine + 1);
+            size_t nFound = strAfter.find(strLine, nPos);
+            ASSERT_NE(nFound, std::string::npos) << "lost line: " << strLine;
+            nPos = nFound + strLine.size();
+            nLine = nEnd + 1;
+        }
+    }
 }
