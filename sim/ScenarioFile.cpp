@@ -146,7 +146,7 @@ void ReadVersion(CFieldReader& r, uint16_t& nOut)
     const json* p = r.Find("sicctVersion");
     if (!p)
         return;
-    if (p->is_string())
+    if (p->is_string() && p->get<std::string>().find('.') != std::string::npos)
     {
         // "1.20": major, then the minor number in decimal
         const std::string s = p->get<std::string>();
