@@ -26,20 +26,41 @@ Mutex& Mutex::ProcessWide()
 
 bool Mutex::Lock(int nTimeoutMs)
 {
+    const std::thread::id self = std::this_thread::get_id();
     // Holders keep the mutex for microseconds: a short spin usually gets it without
     // putting this thread to sleep and waking it again.
-    for (int i = 0; i < SPIN_TRIES; ++i)
+    for (int i = 0; nTimeoutMs > 0 && i < SPIN_TRIES && m_bHeld.load(std::memory_order_relaxed); ++i)
+        SpinPause();
+
+    std::unique_lock<std::mutex> lock(m_stateMutex);
+    if (m_nCount > 0 && m_owner == self)
     {
-        if (m_mutex.try_lock())
-            return true;
+        ++m_nCount;
+        return true;
+    }
+    if (m_nCount > 0)
+    {
         if (nTimeoutMs <= 0)
             return false;
-        SpinPause();
+        if (!m_cvFree.wait_for(lock, std::chrono::milliseconds(nTimeoutMs), [this] { return m_nCount == 0; }))
+            return false;
     }
-    return m_mutex.try_lock_for(std::chrono::milliseconds(nTimeoutMs));
+    m_owner = self;
+    m_nCount = 1;
+    m_bHeld.store(true, std::memory_order_relaxed);
+    return true;
 }
 
 void Mutex::Unlock()
 {
-    m_mutex.unlock();
+    {
+        std::lock_guard<std::mutex> lock(m_stateMutex);
+        if (m_nCount == 0 || m_owner != std::this_thread::get_id())
+            return;
+        if (--m_nCount > 0)
+            return;
+        m_owner = std::thread::id();
+        m_bHeld.store(false, std::memory_order_relaxed);
+    }
+    m_cvFree.notify_one();
 }

@@ -1,5 +1,8 @@
 #pragma once
+#include <atomic>
+#include <condition_variable>
 #include <mutex>
+#include <thread>
 
 /// The middleware's small mutex wrapper, with the semantics of an unnamed Windows mutex:
 /// the owning thread may acquire it again (each Lock needs its Unlock), and acquiring is
@@ -25,7 +28,8 @@ public:
     /// Returns true when the calling thread now owns it, false when the wait timed out.
     [[nodiscard]] bool Lock(int nTimeoutMs = DEFAULT_TIMEOUT_MS);
 
-    /// Releases one ownership taken by a successful Lock of the same thread.
+    /// Releases one ownership taken by a successful Lock of the same thread; a call from a
+    /// thread that does not own the mutex changes nothing.
     void Unlock();
 
     /// Holds the mutex for one scope when the bounded wait succeeds; Owns() says whether it did.
@@ -51,5 +55,11 @@ public:
     };
 
 private:
-    std::recursive_timed_mutex m_mutex;
+    // Built from a plain mutex and a condition variable rather than a timed mutex, so that
+    // the thread sanitizer follows the hand-over (it does not see timed mutex locking).
+    std::mutex m_stateMutex;
+    std::condition_variable m_cvFree;
+    std::thread::id m_owner;            // guarded by m_stateMutex
+    int m_nCount = 0;                   // ownerships of m_owner; guarded by m_stateMutex
+    std::atomic<bool> m_bHeld{false};   // a hint for the spin, read without the lock
 };

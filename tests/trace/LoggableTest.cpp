@@ -95,4 +95,22 @@ TEST(MutexTest, OwnerMayLockAgainOthersWaitAndTimeOut)
     }).join();
     EXPECT_TRUE(bOtherGot);
 }
+
+TEST(MutexTest, UnlockByAThreadThatDoesNotOwnItChangesNothing)
+{
+    Mutex mutex;
+    ASSERT_TRUE(mutex.Lock());
+    std::thread([&] { mutex.Unlock(); }).join();
+    std::atomic<bool> bOtherGot{true};
+    std::thread([&] { bOtherGot = mutex.Lock(20); }).join();
+    EXPECT_FALSE(bOtherGot);
+    mutex.Unlock();
+    mutex.Unlock();  // one more than taken: ignored
+    std::thread([&] {
+        bOtherGot = mutex.Lock(20);
+        if (bOtherGot)
+            mutex.Unlock();
+    }).join();
+    EXPECT_TRUE(bOtherGot);
+}
 } // namespace
