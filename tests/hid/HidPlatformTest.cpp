@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
+#include <fnmatch.h>
 #include <sys/eventfd.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -182,4 +183,57 @@ TEST(UdevMonitorLinux, WaitEndsOnStopAndTimeOut)
     tpStart = std::chrono::steady_clock::now();
     EXPECT_EQ(monitor.Wait(ev, 5000, stop.Fd()), os::OS_ERR_STOPPED);
     EXPECT_LT(ElapsedMs(tpStart), 1000);
+}
+
+namespace
+{
+/// The value of KEY=="value" in a udev rule line, empty when missing.
+std::string RuleMatch(const std::string& strRule, const std::string& strKey)
+{
+    const std::string strNeedle = strKey + "==\"";
+    const size_t nPos = strRule.find(strNeedle);
+    if (nPos == std::string::npos)
+        return {};
+    const size_t nStart = nPos + strNeedle.size();
+    return strRule.substr(nStart, strRule.find('"', nStart) - nStart);
+}
+
+/// udev's match: shell glob alternatives separated by '|'.
+bool UdevMatches(const std::string& strPattern, const std::string& strValue)
+{
+    size_t nStart = 0;
+    for (;;)
+    {
+        const size_t nBar = strPattern.find('|', nStart);
+        const std::string strAlt = strPattern.substr(nStart, nBar == std::string::npos ? std::string::npos : nBar - nStart);
+        if (::fnmatch(strAlt.c_str(), strValue.c_str(), 0) == 0)
+            return true;
+        if (nBar == std::string::npos)
+            return false;
+        nStart = nBar + 1;
+    }
+}
+} // namespace
+
+TEST(UdevRule, GrantsSeatAccessToTheTerminalNodesOnly)
+{
+    std::ifstream file(TC_UDEV_RULES);
+    ASSERT_TRUE(file) << TC_UDEV_RULES;
+    std::string strLine, strRule;
+    while (std::getline(file, strLine))
+    {
+        if (!strLine.empty() && strLine[0] != '#')
+            strRule = strLine;
+    }
+    EXPECT_EQ(RuleMatch(strRule, "SUBSYSTEM"), "hidraw");
+    EXPECT_TRUE(UdevMatches(RuleMatch(strRule, "ACTION"), "add"));
+    EXPECT_NE(strRule.find("TAG+=\"uaccess\""), std::string::npos);
+    // sysfs shows the IDs as lower-case hexadecimal without prefix.
+    EXPECT_TRUE(UdevMatches(RuleMatch(strRule, "ATTRS{idVendor}"), "2f71"));
+    EXPECT_FALSE(UdevMatches(RuleMatch(strRule, "ATTRS{idVendor}"), "046d"));
+    const std::string strProduct = RuleMatch(strRule, "ATTRS{idProduct}");
+    for (const char* pszId : {"0080", "0081", "0089", "008a", "008f"})
+        EXPECT_TRUE(UdevMatches(strProduct, pszId)) << pszId;
+    for (const char* pszId : {"0090", "0079", "0180", "008"})
+        EXPECT_FALSE(UdevMatches(strProduct, pszId)) << pszId;
 }
