@@ -58,6 +58,22 @@ bool ParseQuoted(const std::string& str, size_t& nPos, std::string& strOut)
     return false;  // no closing quote
 }
 
+// A continuation line of hex data holds hex digits, commas, blanks and maybe a final backslash.
+// Anything else (a section, a value, a blank line) is never taken into the value before it, so
+// a value broken off at the end of a file cannot swallow the lines written after it.
+bool IsHexContinuation(const std::string& strLine)
+{
+    bool bDigit = false;
+    for (char c : strLine)
+    {
+        if (HexValue(c) >= 0)
+            bDigit = true;
+        else if (c != ',' && c != ' ' && c != '\t' && c != '\\')
+            return false;
+    }
+    return bDigit;
+}
+
 std::string Quote(const std::string& str)
 {
     std::string strOut = "\"";
@@ -194,7 +210,8 @@ void CRegDocument::Parse(const std::string& strText)
             while (true)
             {
                 SEntry probe;
-                if (!ParseValueLine(strLogical, probe, bWantsMore) && bWantsMore && i + 1 < vecLines.size())
+                if (!ParseValueLine(strLogical, probe, bWantsMore) && bWantsMore && i + 1 < vecLines.size() &&
+                    IsHexContinuation(vecLines[i + 1]))
                 {
                     ++i;
                     entry.vecRaw.push_back(vecLines[i]);

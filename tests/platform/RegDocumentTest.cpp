@@ -128,6 +128,29 @@ TEST(RegDocument, MalformedLinesAreSkippedKeptAndDoNotLeakIntoOtherSections)
     EXPECT_EQ(doc.Serialize(), strText);
 }
 
+TEST(RegDocument, ValueBrokenOffAtTheEndSwallowsNothingWrittenAfterIt)
+{
+    // found by fuzzing: a hex value whose last line ends in a backslash used to take the
+    // lines appended after it, so the new section and its value vanished on the next read
+    for (const char* pszTail : {"\"X\"=hex:01,\\\n", "\"X\"=hex\\\\\\\n", "\"X\"=hex:01,\\\n\n"})
+    {
+        CRegDocument doc;
+        doc.Parse(std::string("REGEDIT4\n[HKEY_CURRENT_USER\\Other]\n") + pszTail);
+        doc.Set(kCu, kKey, "Port", os::REG_TYPE_DWORD, Dword(443));
+        CRegDocument again;
+        again.Parse(doc.Serialize());
+        CRegDocument::SValue v;
+        ASSERT_TRUE(again.Find(kCu, kKey, "Port", v)) << doc.Serialize();
+        EXPECT_EQ(v.vecData, Dword(443));
+    }
+    // a real continuation still joins
+    CRegDocument doc;
+    doc.Parse("REGEDIT4\n[HKEY_CURRENT_USER\\Other]\n\"X\"=hex:01,\\\n  02,\\\n\t03\n");
+    CRegDocument::SValue v;
+    ASSERT_TRUE(doc.Find(kCu, "Other", "X", v));
+    EXPECT_EQ(v.vecData, (std::vector<uint8_t>{1, 2, 3}));
+}
+
 TEST(RegDocument, SetReplacesInPlaceAndKeepsEverythingElse)
 {
     const std::string strText = "REGEDIT4\r\n"
