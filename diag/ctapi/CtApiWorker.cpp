@@ -11,6 +11,7 @@
 #include "CtApiCommands.h"
 #include "ResponseDecoder.h"
 #include "Texts.h"
+#include "Trace.h"
 
 using namespace ctapi;
 
@@ -35,6 +36,7 @@ constexpr size_t STATUS_BUFFER = 1024;  // manufacturer and unit list answers
 constexpr int RESET_WAIT_STEP_MS = 50;
 constexpr const char* TEXT_TRANSMIT_TIMEOUT = "Error while Sending Data: Timeout for Transmit Reached";
 constexpr const char* ATR_NONE = "No ATR given";
+constexpr const char* TRACE_CATEGORY = "CtApi";
 
 // Stand-ins for entry points the library lacks, and for every entry point once the library
 // was abandoned: a code, never a call through a null pointer.
@@ -137,7 +139,10 @@ bool CCtApiWorker::LoadCtApi(const std::string& strPath, uint16_t nPn)
         std::string strError;
         std::unique_ptr<os::CLibrary> pLoaded = m_loader.Load(strPath, strError);
         if (!pLoaded)
+        {
+            TC_TRACE(TRACE_CATEGORY, trace::LEVEL_ERROR, ("library not loaded: " + strPath + ": " + strError).c_str(), 0);
             return false;
+        }
         m_pLibrary = std::move(pLoaded);
     }
     if (m_bAbandoned)
@@ -145,6 +150,9 @@ bool CCtApiWorker::LoadCtApi(const std::string& strPath, uint16_t nPn)
     auto pInit = reinterpret_cast<FnCtInit>(m_pLibrary->Symbol("CT_init"));
     auto pData = reinterpret_cast<FnCtData>(m_pLibrary->Symbol("CT_data"));
     auto pClose = reinterpret_cast<FnCtClose>(m_pLibrary->Symbol("CT_close"));
+    if (!pInit || !pData || !pClose)
+        TC_TRACE(TRACE_CATEGORY, trace::LEVEL_ERROR, ("entry point missing in " + strPath).c_str(),
+                 (pInit ? 0 : 1) | (pData ? 0 : 2) | (pClose ? 0 : 4));
     m_entries.pInit = pInit ? pInit : &MissingInit;
     m_entries.pData = pData ? pData : &MissingData;
     m_entries.pClose = pClose ? pClose : &MissingClose;
@@ -468,6 +476,8 @@ CCtApiWorker::EPacketOutcome CCtApiWorker::ExchangePacket(const std::vector<uint
             ++g_nAbandonedCalls;
             lock.unlock();
             thread.detach();
+            TC_TRACE(TRACE_CATEGORY, trace::LEVEL_ERROR,
+                     "CT_data did not return in time; call abandoned, library not called again", tLimit.count());
             Abandon();
             return EPacketOutcome::Timeout;
         }

@@ -12,6 +12,7 @@
 #include <unistd.h>
 
 #include "CtApiWorker.h"
+#include "ElfVersionReader.h"
 #include "LibraryLoaderLinux.h"
 #include "MessageTrace.h"
 #include "RecordingSink.h"
@@ -319,4 +320,17 @@ TEST_F(CtApiSimTest, LibraryRefusesAddressesBeyondLoopback)
     ASSERT_TRUE(pWorker->LoadCtApi(m_strLibrary, 1));
     EXPECT_FALSE(pWorker->OpenSession(1));
     EXPECT_EQ(Texts(), (std::vector<std::string>{"T2007", "T175", "T181"}));
+}
+
+TEST(CtApiSimLibrary, CarriesItsVersionRecord)
+{
+    os::CElfVersionReader reader;
+    os::SVersionRecord record;
+    ASSERT_EQ(reader.ReadFromFile(TC_CTAPI_SIM_LIBRARY, record), 0);
+    EXPECT_EQ(record.fixed.nFileType, 2u); // a library
+    std::string strValue;
+    ASSERT_TRUE(record.QueryString("\\StringFileInfo\\040704B0\\CompanyName", strValue));
+    EXPECT_EQ(strValue, "Vantor");
+    ASSERT_TRUE(record.QueryString("\\StringFileInfo\\040704B0\\OriginalFilename", strValue));
+    EXPECT_EQ(strValue, "libctapi-sim.so");
 }
