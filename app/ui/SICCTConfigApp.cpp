@@ -8,6 +8,7 @@
 
 #include "AboutDlg.h"
 #include "ClockLinux.h"
+#include "CommonAppData.h"
 #include "Configuration.h"
 #include "DebugOutputLinux.h"
 #include "ElfVersionReader.h"
@@ -85,6 +86,10 @@ int CSICCTConfigApp::InitInstance(const std::string& strProgramPath)
     os::CSyslogLinux systemLog;
     os::CDebugOutputLinux debugOutput;
     CLogging logging(clock, systemLog, debugOutput);
+    // The middleware finds its files below the common application data folder named in
+    // the machine settings.
+    os::CRegFileStore store;
+    CCommonAppData::SetSettingsStore(&store);
     {
         // The trace outputs the middleware configuration asks for; without a readable
         // configuration the defaults stay.
@@ -99,7 +104,6 @@ int CSICCTConfigApp::InitInstance(const std::string& strProgramPath)
     (void)versionInfo.LoadFromFile(strProgramPath);
     WriteStartBanner(versionInfo, strProgramPath);
 
-    os::CRegFileStore store;
     CSettings settings(store);
     os::CHidSystemLinux hidSystem;
     CMiddlewareFinder finder(&hidSystem);
@@ -115,7 +119,10 @@ int CSICCTConfigApp::InitInstance(const std::string& strProgramPath)
         CAboutDlg dlg(info, strProgramPath, pParent);
         dlg.exec();
     };
-    CSICCTConfigDlg dlg(services);
-    dlg.exec();
+    {
+        CSICCTConfigDlg dlg(services);
+        dlg.exec();
+    }
+    CCommonAppData::SetSettingsStore(nullptr);
     return 0;
 }
