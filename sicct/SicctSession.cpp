@@ -24,6 +24,12 @@ struct SFileClose
     void operator()(FILE* p) const { std::fclose(p); }
 };
 
+int64_t NowMs()
+{
+    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
 int SelectorOf(int nQuery)
 {
     switch (nQuery)
@@ -146,7 +152,13 @@ bool CSicctSession::Connect(const std::string& strAddress, uint16_t nPort, uint8
         std::lock_guard lock(m_mutexRx);
         m_bRxReady = false;
         m_bRxThreadEnded = false;
+        m_bStreamEnded = false;
+        m_bSignalled = false;
+        m_nReadErrors = 0;
+        m_nLastDataMs = NowMs();
         m_vecRxBody.clear();
+        m_vecAssembly.clear();
+        m_vecChunk.resize(kReadChunk);
     }
     m_bRunning = true;
     try
@@ -198,90 +210,76 @@ bool CSicctSession::Disconnect()
     return true;
 }
 
-// --- receive thread -----------------------------------------------------------------------
+// --- receive thread and reading ---------------------------------------------------------
 
-void CSicctSession::HandOver(std::vector<uint8_t> vecBody)
+CSicctSession::EPump CSicctSession::Pump(bool bWorker)
 {
+    int nReport = 0;
+    int64_t nReportParam = 0;
+    EPump eResult = PUMP_DATA;
     {
         std::lock_guard lock(m_mutexRx);
-        m_vecRxBody = std::move(vecBody);
-        m_bRxReady = true;
-    }
-    m_cvRx.notify_all();
-}
-
-void CSicctSession::ReceiveLoop()
-{
-    try
-    {
-        std::vector<uint8_t> vecMsg;  // bytes of the message(s) being assembled
-        std::vector<uint8_t> vecChunk(kReadChunk);
-        int nIdle = 0;
-        int nErrors = 0;
-        bool bEnd = false;
-        while (m_bRunning && !bEnd)
+        if (m_bStreamEnded)
+            return PUMP_END;
+        const int n = m_pConn->Read(m_vecChunk.data(), m_vecChunk.size());
+        if (n == CSocketConn::READ_AGAIN)
+            return PUMP_AGAIN;
+        if (n == CSocketConn::READ_CLOSED)
         {
-            const auto eWait = m_pConn->WaitReadable(m_timing.nPollMs);
-            if (!m_bRunning || eWait == CSocketConn::WAIT_WOKEN)
-                break;
-            if (eWait == CSocketConn::WAIT_TIMEOUT)
+            m_bStreamEnded = true;
+            nReport = 4012;
+            eResult = PUMP_END;
+        }
+        else if (n == CSocketConn::READ_ERROR)
+        {
+            const int nCode = m_pConn->LastError();
+            nReport = static_cast<int>(wm::TEXT_WSA_ERROR);
+            nReportParam = nCode;
+            eResult = PUMP_ERROR;
+            if (nCode == CSocketConn::ERR_NOT_SOCKET || nCode == CSocketConn::ERR_CONN_ABORTED ||
+                nCode == CSocketConn::ERR_CONN_RESET || ++m_nReadErrors > kMaxConsecutiveReadErrors)
             {
-                if (++nIdle > m_timing.nIdleLimitPolls)
-                {
-                    m_bRunning = false;
-                    Report(146);
-                    break;
-                }
-                continue;
+                m_bStreamEnded = true;
+                eResult = PUMP_END;
             }
-            nIdle = 0;
-            const int n = m_pConn->Read(vecChunk.data(), vecChunk.size());
-            if (n == CSocketConn::READ_AGAIN)
-                continue;
-            if (n == CSocketConn::READ_CLOSED)
-            {
-                Report(4012);
-                break;
-            }
-            if (n == CSocketConn::READ_ERROR)
-            {
-                const int nCode = m_pConn->LastError();
-                Report(static_cast<int>(wm::TEXT_WSA_ERROR), nCode);
-                if (nCode == CSocketConn::ERR_NOT_SOCKET || nCode == CSocketConn::ERR_CONN_ABORTED ||
-                    nCode == CSocketConn::ERR_CONN_RESET || ++nErrors > kMaxConsecutiveReadErrors)
-                    break;
-                continue;
-            }
-            nErrors = 0;
-            vecMsg.insert(vecMsg.end(), vecChunk.begin(), vecChunk.begin() + n);
-
+        }
+        else
+        {
+            m_nReadErrors = 0;
+            m_nLastDataMs = NowMs();
+            m_vecAssembly.insert(m_vecAssembly.end(), m_vecChunk.begin(), m_vecChunk.begin() + n);
             // Every complete message is taken out; bytes of the next one stay.
             size_t nOffset = 0;
-            while (vecMsg.size() - nOffset >= sicct::HEADER_SIZE)
+            while (m_vecAssembly.size() - nOffset >= sicct::HEADER_SIZE)
             {
                 sicct::SEnvelopeHeader header;
-                sicct::ParseEnvelopeHeader(vecMsg.data() + nOffset, vecMsg.size() - nOffset, header);
+                sicct::ParseEnvelopeHeader(m_vecAssembly.data() + nOffset, m_vecAssembly.size() - nOffset, header);
                 if (header.nBodyLength > sicct::MAX_BODY_LENGTH)
                 {
                     // No SICCT message is this long: the stream cannot be trusted any more.
                     TC_TRACE(kTrace, trace::LEVEL_ERROR, "message too long", header.nBodyLength);
-                    Report(TEXT_ANSWER_TOO_LONG);
-                    bEnd = true;
+                    m_bStreamEnded = true;
+                    nReport = TEXT_ANSWER_TOO_LONG;
+                    eResult = PUMP_END;
                     break;
                 }
                 const size_t nTotal = sicct::HEADER_SIZE + header.nBodyLength;
-                if (vecMsg.size() - nOffset < nTotal)
+                if (m_vecAssembly.size() - nOffset < nTotal)
                     break;
-                const uint8_t* pBody = vecMsg.data() + nOffset + sicct::HEADER_SIZE;
+                const uint8_t* pBody = m_vecAssembly.data() + nOffset + sicct::HEADER_SIZE;
                 if (header.nType == sicct::R_COMMAND)
                 {
-                    HandOver(std::vector<uint8_t>(pBody, pBody + header.nBodyLength));
+                    m_vecRxBody.assign(pBody, pBody + header.nBodyLength);
+                    m_bRxReady = true;
+                    SignalWorker(bWorker);
                 }
                 else if (header.nType == sicct::EVENT && header.nBodyLength >= 1 && pBody[0] == sicct::EVENT_SIGN_OFF)
                 {
                     // The terminal signs off: the waiting command gets an empty answer.
                     TC_TRACE(kTrace, trace::LEVEL_INFO, "TerminalSignOFF Event", 0);
-                    HandOver({});
+                    m_vecRxBody.clear();
+                    m_bRxReady = true;
+                    SignalWorker(bWorker);
                 }
                 else
                 {
@@ -289,7 +287,46 @@ void CSicctSession::ReceiveLoop()
                 }
                 nOffset += nTotal;
             }
-            vecMsg.erase(vecMsg.begin(), vecMsg.begin() + static_cast<std::ptrdiff_t>(nOffset));
+            m_vecAssembly.erase(m_vecAssembly.begin(), m_vecAssembly.begin() + static_cast<std::ptrdiff_t>(nOffset));
+        }
+    }
+    if (nReport != 0)
+        Report(nReport, nReportParam);
+    return eResult;
+}
+
+void CSicctSession::ReceiveLoop()
+{
+    try
+    {
+        const int64_t nIdleLimitMs = static_cast<int64_t>(m_timing.nIdleLimitPolls) * m_timing.nPollMs;
+        while (m_bRunning)
+        {
+            if (m_bWorkerReading)
+            {
+                // A waiting worker reads the socket itself; staying out of its way saves a
+                // wake-up per answer. Only the stop and the idle limit matter meanwhile.
+                if (m_pConn->WaitWake(m_timing.nPollMs) || !m_bRunning)
+                    break;
+            }
+            else
+            {
+                const auto eWait = m_pConn->WaitReadable(m_timing.nPollMs);
+                if (!m_bRunning || eWait == CSocketConn::WAIT_WOKEN)
+                    break;
+                if (eWait != CSocketConn::WAIT_TIMEOUT)
+                {
+                    if (Pump(false) == PUMP_END)
+                        break;
+                    continue;
+                }
+            }
+            if (NowMs() - m_nLastDataMs > nIdleLimitMs)
+            {
+                m_bRunning = false;
+                Report(146);
+                break;
+            }
         }
     }
     catch (const std::exception& e)
@@ -297,11 +334,29 @@ void CSicctSession::ReceiveLoop()
         TC_TRACE(kTrace, trace::LEVEL_ERROR, e.what(), 0);
     }
     m_bRunning = false;
+    std::lock_guard lock(m_mutexRx);
+    m_bRxThreadEnded = true;
+    SignalWorker(false);
+}
+
+void CSicctSession::SignalWorker(bool bWorker)
+{
+    // A worker that read the answer itself needs no wake-up; the receive thread sets the
+    // signal once until the worker takes the answer.
+    if (!bWorker && !m_bSignalled)
     {
-        std::lock_guard lock(m_mutexRx);
-        m_bRxThreadEnded = true;
+        m_pConn->Signal();
+        m_bSignalled = true;
     }
-    m_cvRx.notify_all();
+}
+
+void CSicctSession::ClearWorkerSignal()
+{
+    if (m_bSignalled)
+    {
+        m_pConn->ClearSignal();
+        m_bSignalled = false;
+    }
 }
 
 // --- command exchange ---------------------------------------------------------------------
@@ -311,15 +366,23 @@ size_t CSicctSession::Transmit(const std::vector<uint8_t>& vecApdu)
     const uint16_t nSequence = m_nSequence++;
     if (!m_pConn)
         return 0;
-    const auto vecMessage =
-        sicct::BuildEnvelope(sicct::C_COMMAND, 0x0000, nSequence, vecApdu.data(), vecApdu.size());
+    // Header and APDU in one write, so that they travel in one TLS record; the buffer is
+    // kept between commands.
+    const auto vecHeader = sicct::BuildEnvelope(sicct::C_COMMAND, 0x0000, nSequence, nullptr, 0);
+    m_vecTx.assign(vecHeader.begin(), vecHeader.end());
+    m_vecTx[6] = static_cast<uint8_t>(vecApdu.size() >> 24);
+    m_vecTx[7] = static_cast<uint8_t>(vecApdu.size() >> 16);
+    m_vecTx[8] = static_cast<uint8_t>(vecApdu.size() >> 8);
+    m_vecTx[9] = static_cast<uint8_t>(vecApdu.size());
+    m_vecTx.insert(m_vecTx.end(), vecApdu.begin(), vecApdu.end());
     {
         // A late answer to an earlier command must not be taken for this one's.
         std::lock_guard lock(m_mutexRx);
         m_bRxReady = false;
         m_vecRxBody.clear();
+        ClearWorkerSignal();
     }
-    const size_t nWritten = m_pConn->Write(vecMessage.data(), vecMessage.size(), m_timing.nSendTimeoutMs);
+    const size_t nWritten = m_pConn->Write(m_vecTx.data(), m_vecTx.size(), m_timing.nSendTimeoutMs);
     if (nWritten < 1)
     {
         m_bError = true;
@@ -331,27 +394,46 @@ size_t CSicctSession::Transmit(const std::vector<uint8_t>& vecApdu)
 bool CSicctSession::WaitForResponse(std::vector<uint8_t>& vecBody, std::atomic<bool>& bCancel)
 {
     vecBody.clear();
+    if (!m_pConn)
+        return false;
+    struct SReadingGuard
+    {
+        std::atomic<bool>& bFlag;
+        explicit SReadingGuard(std::atomic<bool>& b) : bFlag(b) { bFlag = true; }
+        ~SReadingGuard() { bFlag = false; }
+    } guard(m_bWorkerReading);
     int nSlices = 0;
-    std::unique_lock lock(m_mutexRx);
+    const auto tSlice = std::chrono::milliseconds(m_timing.nWaitSliceMs);
+    auto tSliceEnd = std::chrono::steady_clock::now() + tSlice;
     for (;;)
     {
-        if (m_cvRx.wait_for(lock, std::chrono::milliseconds(m_timing.nWaitSliceMs),
-                            [this] { return m_bRxReady || m_bRxThreadEnded; }))
         {
-            if (!m_bRxReady)
-                return false;  // the receive thread has ended
-            vecBody = std::move(m_vecRxBody);
-            m_vecRxBody.clear();
-            m_bRxReady = false;
-            return true;
+            std::lock_guard lock(m_mutexRx);
+            if (m_bRxReady)
+            {
+                vecBody = std::move(m_vecRxBody);
+                m_vecRxBody.clear();
+                m_bRxReady = false;
+                ClearWorkerSignal();
+                return true;
+            }
+            if (m_bRxThreadEnded || m_bStreamEnded)
+                return false;
+        }
+        const auto nLeft =
+            std::chrono::duration_cast<std::chrono::milliseconds>(tSliceEnd - std::chrono::steady_clock::now()).count();
+        if (nLeft > 0)
+        {
+            // The waiting worker reads the answer itself when it is first to see it; the
+            // receive thread signals when it was faster.
+            if (m_pConn->WaitReadable(static_cast<int>(nLeft), true) == CSocketConn::WAIT_READABLE)
+                Pump(true);
+            continue;
         }
         ++nSlices;
+        tSliceEnd += tSlice;
         if (m_timing.nProgressEverySlices > 0 && nSlices % m_timing.nProgressEverySlices == 0)
-        {
-            lock.unlock();
             Report(2011);
-            lock.lock();
-        }
         if (nSlices >= m_timing.nMaxSlices)
             return false;
         if (nSlices >= m_timing.nCancelMinSlices && bCancel)

@@ -1,6 +1,5 @@
 #pragma once
 #include <atomic>
-#include <condition_variable>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -22,10 +21,13 @@ class CSocketConn;
 /// other worker messages.
 ///
 /// Threads: all operations are called from one worker thread, one at a time. A receive
-/// thread owned by the object assembles messages from the socket and hands each response
-/// over as a copy (mutex, condition variable and ready flag); it is started by Connect and
-/// joined by Disconnect and by the destructor. Every wait is bounded (slices, poll periods)
-/// and Disconnect wakes the receive thread at once.
+/// thread owned by the object watches the socket the whole time (events, sign-off, idle
+/// connection, peer closing); it is started by Connect and joined by Disconnect and by the
+/// destructor. Whichever of the two threads finds bytes on the socket reads them under one
+/// lock and appends them to one assembly buffer, so the byte order is kept; a complete
+/// answer is handed to the waiting worker as its own copy with a ready flag (and a signal
+/// when the receive thread took it). A waiting worker thus wakes directly on the answer.
+/// Every wait is bounded (slices, poll periods) and Disconnect wakes the receive thread.
 ///
 /// Ownership: the sink and the settings are not owned and must outlive the object; the
 /// connection (socket, TLS objects) is owned and released by Disconnect.
@@ -114,7 +116,20 @@ private:
     /// Judges an answer of at least 2 bytes and reports its texts; sets m_bError.
     void Evaluate(sicct::ECommandKind eKind, const std::vector<uint8_t>& vecBody);
     void ReceiveLoop();
-    void HandOver(std::vector<uint8_t> vecBody);
+    /// What one read from the socket brought.
+    enum EPump
+    {
+        PUMP_DATA,    // bytes read (a message may have completed)
+        PUMP_AGAIN,   // nothing to read after all
+        PUMP_ERROR,   // a read error that does not end the connection (reported)
+        PUMP_END,     // the connection has ended (reported once)
+    };
+    /// Reads once and takes complete messages out; from either thread (bWorker: the waiting
+    /// worker), under m_mutexRx.
+    EPump Pump(bool bWorker);
+    /// Both under m_mutexRx: wake a waiting worker / take the wake-up back.
+    void SignalWorker(bool bWorker);
+    void ClearWorkerSignal();
     void PostLogRecord(const std::string& strText);
     void StopReceiveThread();
     void Report(int nTextId, int64_t nLParam = 0);
@@ -133,15 +148,22 @@ private:
     uint16_t m_nSequence = 0;    // lives as long as the object, not the connection
     bool m_bError = true;
     uint32_t m_nMaxPacketSize = 0;
+    std::vector<uint8_t> m_vecTx;  // envelope being sent (worker thread only)
 
     std::unique_ptr<CSocketConn> m_pConn;
     std::thread m_threadReceive;
     std::atomic<bool> m_bRunning{false};
+    std::atomic<bool> m_bWorkerReading{false};  // a worker waits and reads the socket itself
+    std::atomic<int64_t> m_nLastDataMs{0};      // steady time of the last bytes read
 
-    // Hand-over from the receive thread to the waiting worker.
+    // Reading and hand-over, all guarded by m_mutexRx.
     std::mutex m_mutexRx;
-    std::condition_variable m_cvRx;
-    bool m_bRxReady = false;
-    bool m_bRxThreadEnded = true;
+    bool m_bRxReady = false;         // m_vecRxBody holds an answer for the waiting command
+    bool m_bRxThreadEnded = true;    // no receive thread runs: every wait fails at once
+    bool m_bStreamEnded = false;     // peer closed, fatal error or impossible length
+    int m_nReadErrors = 0;           // consecutive read errors that did not end the stream
+    bool m_bSignalled = false;       // the connection's worker signal is set
     std::vector<uint8_t> m_vecRxBody;
+    std::vector<uint8_t> m_vecAssembly;  // bytes of the message(s) being assembled
+    std::vector<uint8_t> m_vecChunk;     // read buffer
 };

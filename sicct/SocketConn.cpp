@@ -79,6 +79,8 @@ CSocketConn::~CSocketConn()
     Close();
     if (m_nWakeFd >= 0)
         ::close(m_nWakeFd);
+    if (m_nSignalFd >= 0)
+        ::close(m_nSignalFd);
 }
 
 bool CSocketConn::Create()
@@ -87,7 +89,8 @@ bool CSocketConn::Create()
     if (m_nSocket < 0)
         return false;
     m_nWakeFd = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
-    if (m_nWakeFd < 0)
+    m_nSignalFd = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+    if (m_nWakeFd < 0 || m_nSignalFd < 0)
     {
         Close();
         return false;
@@ -192,7 +195,7 @@ CSocketConn::ETls CSocketConn::StartTls(int nProtocol, int nTimeoutMs)
     }
 }
 
-CSocketConn::EWait CSocketConn::WaitReadable(int nTimeoutMs)
+CSocketConn::EWait CSocketConn::WaitReadable(int nTimeoutMs, bool bForSignal)
 {
     if (m_pTls)
     {
@@ -200,7 +203,7 @@ CSocketConn::EWait CSocketConn::WaitReadable(int nTimeoutMs)
         if (SSL_pending(m_pTls->pSsl.get()) > 0)
             return WAIT_READABLE;
     }
-    pollfd afd[2] = {{m_nSocket, POLLIN, 0}, {m_nWakeFd, POLLIN, 0}};
+    pollfd afd[2] = {{m_nSocket, POLLIN, 0}, {bForSignal ? m_nSignalFd : m_nWakeFd, POLLIN, 0}};
     const auto tEnd = Clock::now() + std::chrono::milliseconds(nTimeoutMs);
     for (;;)
     {
@@ -212,8 +215,21 @@ CSocketConn::EWait CSocketConn::WaitReadable(int nTimeoutMs)
         if (n == 0)
             return WAIT_TIMEOUT;
         if (afd[1].revents != 0)
-            return WAIT_WOKEN;
+            return bForSignal ? WAIT_SIGNALLED : WAIT_WOKEN;
         return WAIT_READABLE;  // also hang-up and error: the read tells which
+    }
+}
+
+bool CSocketConn::WaitWake(int nTimeoutMs)
+{
+    pollfd pfd{m_nWakeFd, POLLIN, 0};
+    const auto tEnd = Clock::now() + std::chrono::milliseconds(nTimeoutMs);
+    for (;;)
+    {
+        const int n = ::poll(&pfd, 1, RemainingMs(tEnd));
+        if (n < 0 && errno == EINTR)
+            continue;
+        return n > 0;
     }
 }
 
@@ -323,6 +339,24 @@ void CSocketConn::Wake()
     {
         const uint64_t nOne = 1;
         [[maybe_unused]] const auto n = ::write(m_nWakeFd, &nOne, sizeof(nOne));
+    }
+}
+
+void CSocketConn::Signal()
+{
+    if (m_nSignalFd >= 0)
+    {
+        const uint64_t nOne = 1;
+        [[maybe_unused]] const auto n = ::write(m_nSignalFd, &nOne, sizeof(nOne));
+    }
+}
+
+void CSocketConn::ClearSignal()
+{
+    if (m_nSignalFd >= 0)
+    {
+        uint64_t nValue = 0;
+        [[maybe_unused]] const auto n = ::read(m_nSignalFd, &nValue, sizeof(nValue));
     }
 }
 

@@ -19,7 +19,8 @@ public:
     {
         WAIT_READABLE,
         WAIT_TIMEOUT,
-        WAIT_WOKEN,
+        WAIT_WOKEN,      // Wake() was called (receive thread's wait)
+        WAIT_SIGNALLED,  // Signal() was called (waiting worker's wait)
         WAIT_ERROR,
     };
     /// Special results of Read (positive values are byte counts).
@@ -55,8 +56,12 @@ public:
     ETls StartTls(int nProtocol, int nTimeoutMs);
     bool HasTls() const { return m_pTls != nullptr; }
 
-    /// Waits up to nTimeoutMs for data (TLS data already buffered counts), or for Wake().
-    EWait WaitReadable(int nTimeoutMs);
+    /// Waits up to nTimeoutMs for data (TLS data already buffered counts), or for Wake()
+    /// (bForSignal false: the receive thread) or Signal() (bForSignal true: a waiting worker).
+    EWait WaitReadable(int nTimeoutMs, bool bForSignal = false);
+    /// Waits up to nTimeoutMs for Wake() only (the socket is read by someone else meanwhile);
+    /// true when woken.
+    bool WaitWake(int nTimeoutMs);
     /// Reads at most nSize bytes: count, READ_CLOSED, READ_AGAIN or READ_ERROR.
     int Read(uint8_t* pBuf, size_t nSize);
     /// Writes all nLength bytes within nTimeoutMs: nLength, or 0 when nothing or not all
@@ -67,6 +72,10 @@ public:
 
     /// Wakes a WaitReadable in another thread (and every later one). Thread-safe.
     void Wake();
+    /// Marks "an answer is ready" for a worker waiting with bForSignal; stays set until
+    /// ClearSignal(). Thread-safe.
+    void Signal();
+    void ClearSignal();
     /// Sends the TLS close alert (without waiting for the answer) and frees the TLS objects.
     void ShutdownTls();
     /// Closes the socket. Safe to call twice.
@@ -76,6 +85,7 @@ private:
     struct STls;
     int m_nSocket = -1;
     int m_nWakeFd = -1;
+    int m_nSignalFd = -1;
     int m_nLastError = 0;
     std::unique_ptr<STls> m_pTls;    // set by StartTls (also after a failed handshake)
     std::mutex m_mutexTls;           // guards every SSL_* call on the session
