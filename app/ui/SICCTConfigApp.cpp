@@ -3,25 +3,18 @@
 #include <unistd.h>
 
 #include <QMessageBox>
-#include <QString>
 #include <cstdio>
 
 #include "AboutDlg.h"
-#include "ClockLinux.h"
 #include "CommonAppData.h"
 #include "Configuration.h"
-#include "DebugOutputLinux.h"
-#include "ElfVersionReader.h"
-#include "HidSystemLinux.h"
-#include "InstanceLockLinux.h"
+#include "InstanceLock.h"
 #include "Logging.h"
 #include "MaintenanceLauncher.h"
 #include "MiddlewareFinder.h"
 #include "OsCodes.h"
-#include "RegFileStore.h"
 #include "SICCTConfigDlg.h"
 #include "Settings.h"
-#include "SyslogLinux.h"
 #include "Texts.h"
 #include "Trace.h"
 #include "VersionInfo.h"
@@ -43,26 +36,30 @@ QString AboutEntryText(const CVersionInfo& info)
     return QString::fromUtf8(szText);
 }
 
-// "**** <program> V<a.b.c.d>, ProcessID = <pid> ****" at the banner level.
-void WriteStartBanner(const CVersionInfo& info, const std::string& strProgramPath)
+std::string FileVersionText(const CVersionInfo& info)
 {
-    std::string strVersion;
-    if (const os::SFixedFileInfo* pFixed = info.FixedFileInfo())
-    {
-        char sz[64];
-        std::snprintf(sz, sizeof(sz), "%u.%u.%u.%u", pFixed->nFileVersionMS >> 16, pFixed->nFileVersionMS & 0xFFFF,
-                      pFixed->nFileVersionLS >> 16, pFixed->nFileVersionLS & 0xFFFF);
-        strVersion = sz;
-    }
-    const std::string strBanner = texts::FormatPattern("**** %s V%s, ProcessID = %d ****", strProgramPath, strVersion,
-                                                       static_cast<int>(::getpid()));
-    TC_TRACE("", trace::LEVEL_BANNER, strBanner.c_str(), 0);
+    const os::SFixedFileInfo* pFixed = info.FixedFileInfo();
+    if (pFixed == nullptr)
+        return {};
+    char sz[64];
+    std::snprintf(sz, sizeof(sz), "%u.%u.%u.%u", pFixed->nFileVersionMS >> 16, pFixed->nFileVersionMS & 0xFFFF,
+                  pFixed->nFileVersionLS >> 16, pFixed->nFileVersionLS & 0xFFFF);
+    return sz;
 }
 } // namespace
 
-CSICCTConfigApp::EInstance CSICCTConfigApp::CheckSingleInstance(os::CInstanceLock& lock)
+CSICCTConfigApp::CSICCTConfigApp(const SPlatform& platform) : m_platform(platform)
 {
-    const int nResult = lock.Acquire(kInstanceLockName);
+}
+
+std::string CSICCTConfigApp::BannerText(const std::string& strProgramPath, const std::string& strFileVersion, int nPid)
+{
+    return texts::FormatPattern("**** %s V%s, ProcessID = %d ****", strProgramPath, strFileVersion, nPid);
+}
+
+CSICCTConfigApp::EInstance CSICCTConfigApp::CheckSingleInstance()
+{
+    const int nResult = m_platform.pLock->Acquire(kInstanceLockName);
     if (nResult == os::OS_OK)
         return INSTANCE_FIRST;
     if (nResult == os::OS_ERR_BUSY)
@@ -72,24 +69,26 @@ CSICCTConfigApp::EInstance CSICCTConfigApp::CheckSingleInstance(os::CInstanceLoc
 
 int CSICCTConfigApp::InitInstance(const std::string& strProgramPath)
 {
-    // Held until the process ends; the kernel releases it however the process ends.
-    static os::CInstanceLockLinux s_lock;
-    if (CheckSingleInstance(s_lock) == INSTANCE_SECOND)
+    if (CheckSingleInstance() == INSTANCE_SECOND)
     {
-        QMessageBox box(QMessageBox::NoIcon, QStringLiteral("Terminal Console"), QString::fromUtf8(kAlreadyRunning),
-                        QMessageBox::Ok);
-        box.exec();
+        // Nothing else happens: no window, no log line; the first instance is left alone.
+        const QString strText = QString::fromUtf8(kAlreadyRunning);
+        if (m_fnMessage)
+        {
+            m_fnMessage(strText);
+        }
+        else
+        {
+            QMessageBox box(QMessageBox::NoIcon, QStringLiteral("Terminal Console"), strText, QMessageBox::Ok);
+            box.exec();
+        }
         return 0;
     }
 
-    os::CClockLinux clock;
-    os::CSyslogLinux systemLog;
-    os::CDebugOutputLinux debugOutput;
-    CLogging logging(clock, systemLog, debugOutput);
+    CLogging logging(*m_platform.pClock, *m_platform.pSystemLog, *m_platform.pDebugOutput);
     // The middleware finds its files below the common application data folder named in
     // the machine settings.
-    os::CRegFileStore store;
-    CCommonAppData::SetSettingsStore(&store);
+    CCommonAppData::SetSettingsStore(m_platform.pStore);
     {
         // The trace outputs the middleware configuration asks for; without a readable
         // configuration the defaults stay.
@@ -99,29 +98,38 @@ int CSICCTConfigApp::InitInstance(const std::string& strProgramPath)
             logging.SetOutput(traceSettings.strDebugFile, traceSettings.bDebugOutput, traceSettings.bEventLogOutput);
     }
 
-    os::CElfVersionReader versionReader;
-    CVersionInfo versionInfo(versionReader);
+    CVersionInfo versionInfo(*m_platform.pVersionReader);
     (void)versionInfo.LoadFromFile(strProgramPath);
-    WriteStartBanner(versionInfo, strProgramPath);
+    const std::string strBanner =
+        BannerText(strProgramPath, FileVersionText(versionInfo), static_cast<int>(::getpid()));
+    TC_TRACE("", trace::LEVEL_BANNER, strBanner.c_str(), 0);
 
-    CSettings settings(store);
-    os::CHidSystemLinux hidSystem;
-    CMiddlewareFinder finder(&hidSystem);
+    CSettings settings(*m_platform.pStore);
+    CMiddlewareFinder middlewareFinder(m_platform.pHidSystem);
     CPlaceholderLauncher launcher;
 
     CSICCTConfigDlg::SServices services;
-    services.pFinder = &finder;
+    services.pFinder = m_platform.pFinder ? m_platform.pFinder : &middlewareFinder;
     services.pSettings = &settings;
     services.pLauncher = &launcher;
     services.strAboutEntry = AboutEntryText(versionInfo);
-    services.fnShowAbout = [&versionReader, strProgramPath](QWidget* pParent) {
-        CVersionInfo info(versionReader);
+    os::CVersionReader* pReader = m_platform.pVersionReader;
+    services.fnShowAbout = [pReader, strProgramPath](QWidget* pParent) {
+        CVersionInfo info(*pReader);
         CAboutDlg dlg(info, strProgramPath, pParent);
         dlg.exec();
     };
     {
         CSICCTConfigDlg dlg(services);
-        dlg.exec();
+        if (m_fnRun)
+        {
+            dlg.show();
+            m_fnRun(dlg);
+        }
+        else
+        {
+            dlg.exec();
+        }
     }
     CCommonAppData::SetSettingsStore(nullptr);
     return 0;

@@ -1,8 +1,16 @@
 // terminal-console: finds and maintains card terminals (Qt 6 Widgets front end).
+// main wires the Linux platform services into the application object.
 #include <QApplication>
 #include <QIcon>
 
+#include "ClockLinux.h"
+#include "DebugOutputLinux.h"
+#include "ElfVersionReader.h"
+#include "HidSystemLinux.h"
+#include "InstanceLockLinux.h"
+#include "RegFileStore.h"
 #include "SICCTConfigApp.h"
+#include "SyslogLinux.h"
 
 int main(int argc, char** argv)
 {
@@ -15,6 +23,23 @@ int main(int argc, char** argv)
         icon.addFile(QStringLiteral(":/img/app_%1.png").arg(nSize), QSize(nSize, nSize));
     QApplication::setWindowIcon(icon);
 
-    CSICCTConfigApp theApp;
+    // The lock lives until the process ends, so a second start sees it during the whole run.
+    os::CInstanceLockLinux lock;
+    os::CClockLinux clock;
+    os::CSyslogLinux systemLog;
+    os::CDebugOutputLinux debugOutput;
+    os::CElfVersionReader versionReader;
+    os::CRegFileStore store;
+    os::CHidSystemLinux hidSystem;
+
+    CSICCTConfigApp::SPlatform platform;
+    platform.pLock = &lock;
+    platform.pClock = &clock;
+    platform.pSystemLog = &systemLog;
+    platform.pDebugOutput = &debugOutput;
+    platform.pVersionReader = &versionReader;
+    platform.pStore = &store;
+    platform.pHidSystem = &hidSystem;
+    CSICCTConfigApp theApp(platform);
     return theApp.InitInstance(QCoreApplication::applicationFilePath().toStdString());
 }
