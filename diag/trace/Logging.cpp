@@ -5,10 +5,11 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
+#include <thread>
 #include <charconv>
 #include <cstdio>
 #include <cstring>
-#include <shared_mutex>
 
 namespace
 {
@@ -28,10 +29,13 @@ constexpr int64_t FILETIME_PER_MS = 10000;
 constexpr int MAX_BASE_READS = 1000000;
 constexpr uint64_t MAX_BASE_WAIT_DIVISOR = 10;  // frequency / 10: 100 ms
 
-// The process-wide instance; TraceLog holds the shared side for the length of a call so
-// that the instance cannot be destroyed under it.
-std::shared_mutex g_instanceMutex;
-CLogging* g_pInstance = nullptr;
+// The process-wide instance, and the number of TraceLog calls that may be using it. A call
+// counts itself in and then checks the pointer again; the destructor clears the pointer and
+// waits for the count to drop to 0. Calls that start after the clearing never count
+// themselves in, so the wait ends as soon as the calls already inside have finished.
+std::atomic<CLogging*> g_pInstance{nullptr};
+std::atomic<int> g_nCallsInside{0};
+constexpr auto INSIDE_POLL = std::chrono::milliseconds(1);
 
 uint32_t CurrentThreadId()
 {
@@ -135,17 +139,18 @@ CLogging::CLogging(os::CClock& clock, os::CSystemLog& systemLog, os::CDebugOutpu
     // every report (syslog ident), so there is nothing to enter in a registry.
     TakeTimeBase();
 
-    std::unique_lock<std::shared_mutex> lock(g_instanceMutex);
-    if (!g_pInstance)
-        g_pInstance = this;
+    CLogging* pNone = nullptr;
+    g_pInstance.compare_exchange_strong(pNone, this);
 }
 
 CLogging::~CLogging()
 {
+    CLogging* pSelf = this;
+    if (g_pInstance.compare_exchange_strong(pSelf, nullptr))
     {
-        std::unique_lock<std::shared_mutex> lock(g_instanceMutex);
-        if (g_pInstance == this)
-            g_pInstance = nullptr;
+        // Each call inside is bounded by its lock wait and its output, so this wait is too.
+        while (g_nCallsInside.load() != 0)
+            std::this_thread::sleep_for(INSIDE_POLL);
     }
     // Direct callers of Trace must be done by now; the lock still orders the close after
     // a call that is just finishing.
@@ -155,16 +160,19 @@ CLogging::~CLogging()
 
 bool CLogging::IsProcessInstance() const
 {
-    std::shared_lock<std::shared_mutex> lock(g_instanceMutex);
-    return g_pInstance == this;
+    return g_pInstance.load() == this;
 }
 
 void CLogging::TraceProcessWide(const char* pszCategory, uint32_t nLevel, const char* pszMessage,
                                 uint32_t nNumber, const char* pszFile, int nLine)
 {
-    std::shared_lock<std::shared_mutex> lock(g_instanceMutex);
-    if (g_pInstance)
-        g_pInstance->Trace(pszCategory, nLevel, pszMessage, nNumber, pszFile, nLine);
+    CLogging* pLog = g_pInstance.load();
+    if (!pLog)
+        return;
+    ++g_nCallsInside;
+    if (g_pInstance.load() == pLog)
+        pLog->Trace(pszCategory, nLevel, pszMessage, nNumber, pszFile, nLine);
+    --g_nCallsInside;
 }
 
 void CLogging::TakeTimeBase()

@@ -4,11 +4,12 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cctype>
+#include <cstdio>
 #include <chrono>
 #include <condition_variable>
 #include <filesystem>
 #include <mutex>
-#include <regex>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -25,6 +26,30 @@
 namespace
 {
 constexpr uint64_t LIMIT = 51200000;
+
+std::vector<std::string> Split(const std::string& strLine)
+{
+    std::vector<std::string> vecFields;
+    std::istringstream in(strLine);
+    std::string strField;
+    while (std::getline(in, strField, ';'))
+        vecFields.push_back(strField);
+    return vecFields;
+}
+
+// "dd.mm.yyyy hh:mm:ss:mmm"
+bool IsTimeStamp(const std::string& str)
+{
+    const std::string strShape = "dd.dd.dddd dd:dd:dd:ddd";
+    if (str.size() != strShape.size())
+        return false;
+    for (size_t i = 0; i < str.size(); ++i)
+    {
+        if (strShape[i] == 'd' ? !std::isdigit(static_cast<unsigned char>(str[i])) : str[i] != strShape[i])
+            return false;
+    }
+    return true;
+}
 
 class LogFileTest : public ::testing::Test
 {
@@ -239,22 +264,26 @@ TEST_F(LogFileTest, ConcurrentWritersProduceWholeLinesInOrder)
     for (auto& thread : vecThreads)
         thread.join();
 
-    const std::regex line(R"(0x0004;\d\d\.\d\d\.\d{4} \d\d:\d\d:\d\d:\d{3};CtApi;writer (\d) line (\d+);0x([0-9A-F]+);)" +
-                          PidHex() + R"(;(0x[0-9A-F]+);Writer\.cpp;(\d))");
     std::istringstream in(ReadFile(m_strPath));
     std::string strLine;
     std::vector<int> vecNext(THREADS, 0);
     int nLines = 0;
     while (std::getline(in, strLine))
     {
-        std::smatch m;
-        ASSERT_TRUE(std::regex_match(strLine, m, line)) << "torn line: " << strLine;
-        const int t = std::stoi(m[1]);
-        const int i = std::stoi(m[2]);
+        const std::vector<std::string> vecFields = Split(strLine);
+        ASSERT_EQ(vecFields.size(), 9u) << "torn line: " << strLine;
+        ASSERT_TRUE(IsTimeStamp(vecFields[1])) << strLine;
+        int t = -1, i = -1;
+        ASSERT_EQ(std::sscanf(vecFields[3].c_str(), "writer %d line %d", &t, &i), 2) << strLine;
+        ASSERT_TRUE(t >= 0 && t < THREADS) << strLine;
         ASSERT_EQ(i, vecNext[t]) << "writer " << t << " out of order";
-        EXPECT_EQ(std::stoul(m[3].str(), nullptr, 16), static_cast<unsigned long>(i));
-        EXPECT_EQ(m[4].str(), vecTids[t]);
-        EXPECT_EQ(std::stoi(m[5]), t);
+        EXPECT_EQ(vecFields[0], "0x0004");
+        EXPECT_EQ(vecFields[2], "CtApi");
+        EXPECT_EQ(vecFields[4], Hex(static_cast<unsigned long>(i)));
+        EXPECT_EQ(vecFields[5], PidHex());
+        EXPECT_EQ(vecFields[6], vecTids[t]);
+        EXPECT_EQ(vecFields[7], "Writer.cpp");
+        EXPECT_EQ(vecFields[8], std::to_string(t));
         ++vecNext[t];
         ++nLines;
     }

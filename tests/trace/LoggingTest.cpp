@@ -1,5 +1,11 @@
 // The trace line and its routing to the three outputs.
+#include <atomic>
+#include <chrono>
 #include <string>
+#include <thread>
+#include <vector>
+
+#include <memory>
 
 #include <gtest/gtest.h>
 
@@ -196,5 +202,36 @@ TEST_F(LoggingTest, TraceLogForwardsToTheFirstInstanceAlive)
     // The build root is taken off __FILE__, so the name is relative to the source tree.
     EXPECT_NE(vecLines[0].find(";tests/trace/LoggingTest.cpp;"), std::string::npos) << vecLines[0];
     EXPECT_TRUE(debugSecond.Lines().empty());
+}
+
+TEST_F(LoggingTest, InstanceEndsWhileOtherThreadsKeepTracing)
+{
+    std::atomic<bool> bStop{false};
+    std::atomic<int> nCalls{0};
+    auto log = std::make_unique<CLogging>(m_clock, m_systemLog, m_debug);
+    std::vector<std::thread> vecThreads;
+    for (int t = 0; t < 3; ++t)
+        vecThreads.emplace_back([&] {
+            for (int i = 0; i < 200000 && !bStop; ++i)
+            {
+                TC_TRACE("CtApi", 4, "busy", i);
+                ++nCalls;
+            }
+        });
+    while (nCalls < 300)
+        std::this_thread::yield();
+    const auto start = std::chrono::steady_clock::now();
+    log.reset();  // must wait for the calls inside, and only for them
+    const auto elapsed = std::chrono::steady_clock::now() - start;
+    const size_t nLines = m_debug.Lines().size();
+    const int nCallsAfter = nCalls + 300;
+    while (nCalls < nCallsAfter && nCalls < 3 * 200000)
+        std::this_thread::yield();
+    bStop = true;
+    for (auto& thread : vecThreads)
+        thread.join();
+    EXPECT_LT(elapsed, std::chrono::seconds(2));
+    EXPECT_GE(nLines, 300u - 3u);
+    EXPECT_EQ(m_debug.Lines().size(), nLines);  // nothing arrives after the end
 }
 } // namespace
