@@ -273,6 +273,9 @@ void CHidDevice::GetDevices(std::vector<CDeviceInfo*>& vecDevices)
 int CHidDevice::Connect(std::string strDevicePath)
 {
     TC_TRACE(mw::kTraceCtApi, trace::LEVEL_ENTER, "(Connect) entering", 0);
+    // A removed device's node is dead: start over with a fresh one (it may be back).
+    if (m_bRemoved.load())
+        DisConnect();
     if (!IsOpen())
     {
         m_bRemoved.store(false);

@@ -1,4 +1,6 @@
 #pragma once
+#include <atomic>
+
 #include "HidPort.h"
 
 namespace os
@@ -21,13 +23,13 @@ public:
     int Read(uint8_t* pBuf, int nSize, int nTimeoutMs, int nStopFd) override;
     int Write(const uint8_t* pData, int nLength, int nTimeoutMs) override;
     void Close() override;
-    int LastErrorCode() const override { return m_nLastError; }
+    int LastErrorCode() const override { return m_nLastError.load(); }
 
 private:
     /// Records errno and maps it to an OsResult.
     int Fail(int nErrno);
 
     int m_nFd = -1;
-    int m_nLastError = 0;
+    std::atomic<int> m_nLastError{0};  // written by the reader and the writer thread
 };
 } // namespace os

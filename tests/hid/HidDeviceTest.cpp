@@ -414,8 +414,17 @@ TEST_F(HidDeviceTest, UnpluggedKeyboardWakesAWaitingWrite)
     // Later writes fail at once.
     nResponse = sizeof aResponse;
     EXPECT_EQ(pDevice->Write(vecCommand.data(), 14, aResponse, nResponse, 5000, 1), mw::MW_ERR_COMM);
+
+    // Plugged in again at the same node: a new Connect opens it afresh and registers anew.
+    m_system.Add(kPath);
+    ASSERT_EQ(pDevice->Connect(kPath), mw::MW_OK);
+    EXPECT_FALSE(pDevice->IsRemoved());
+    EXPECT_EQ(CDeviceNotifier::RegistrationCount(), 1u);
+    nResponse = sizeof aResponse;
+    EXPECT_EQ(pDevice->Write(vecCommand.data(), 14, aResponse, nResponse, 1000, 1), mw::MW_OK);
     EXPECT_EQ(pDevice->DisConnect(), mw::MW_OK);
     EXPECT_FALSE(pDevice->IsOpen());
+    EXPECT_EQ(CDeviceNotifier::RegistrationCount(), 0u);
 }
 
 TEST_F(HidDeviceTest, SicctOpenOverHidRunsTheStartSequence)
