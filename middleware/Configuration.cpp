@@ -8,6 +8,7 @@
 #include <system_error>
 
 #include "CommonAppData.h"
+#include "Logging.h"
 #include "MiddlewareCodes.h"
 #include "MwTrace.h"
 
@@ -441,5 +442,15 @@ bool CConfiguration::ReadTraceSettings(CTraceSettings& settings)
     settings.strDebugFile = ChildText(pRoot, "DebugToFileOutput");
     settings.bDebugOutput = ChildIsTrue(pRoot, "EnableDebugOutput");
     settings.bEventLogOutput = ChildIsTrue(pRoot, "EnableEventLogOutput");
+    return true;
+}
+
+bool CConfiguration::ApplyTraceSettings(CLogging& logging)
+{
+    ReadSwitch(SWITCH_DEBUG_OUTPUT);  // refreshes HandleLANKeepalive / SearchLANDevices
+    CTraceSettings settings;
+    if (!ReadTraceSettings(settings))
+        return false;
+    logging.SetOutput(settings.strDebugFile, settings.bDebugOutput, settings.bEventLogOutput);
     return true;
 }

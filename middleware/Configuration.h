@@ -11,6 +11,7 @@ namespace tinyxml2
 {
 class XMLDocument;
 }
+class CLogging;
 
 /// The middleware configuration file "ctvnt.xml": configured terminals (each keyed by a
 /// port number), global switches, the debug file text, the MAC mapping file path and
@@ -89,6 +90,12 @@ public:
     /// Reads the three trace entries; false (and nothing to apply) when the file cannot be
     /// loaded, so that a missing configuration never silences the trace outputs.
     bool ReadTraceSettings(CTraceSettings& settings);
+    /// Applies the trace entries to the trace facility: "DebugToFileOutput" becomes the
+    /// debug file path, "EnableDebugOutput" and "EnableEventLogOutput" switch the debugger
+    /// and event log outputs. The front end calls this once after creating its CLogging (the
+    /// middleware has no start of its own). Also refreshes the global LAN switches. False,
+    /// and the facility left as it was, when the file cannot be loaded.
+    bool ApplyTraceSettings(CLogging& logging);
 
     // --- process-wide switches, refreshed by ReadSwitch ------------------------------------
     static bool HandleLanKeepalive() { return s_bHandleLanKeepalive.load(); }

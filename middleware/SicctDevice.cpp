@@ -6,6 +6,7 @@
 
 #include "BCSCommand.h"
 #include "BCSResponse.h"
+#include "Configuration.h"
 #include "DeviceInfo.h"
 #include "LanDevice.h"
 #include "MiddlewareCodes.h"
@@ -312,6 +313,8 @@ uint8_t CSicctDevice::SendFixed(const std::vector<uint8_t>& vecCommand, int nTim
 
 int CSicctDevice::Open(CDeviceInfo* pWanted)
 {
+    // The LAN switches ("HandleLANKeepalive") are read fresh for every connection.
+    CConfiguration().ReadSwitch(CConfiguration::SWITCH_DEBUG_OUTPUT);
     if (!m_pTransport)
     {
         m_pTransport = MakeTransport(pWanted);

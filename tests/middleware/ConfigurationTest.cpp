@@ -352,3 +352,30 @@ TEST(MACMapping, MissingOrBrokenFileAddsNothing)
     EXPECT_EQ(CMACMapping::DefaultPath(), "/opt/map.xml");
     CCommonAppData::SetFolderOverride("");
 }
+
+TEST(Configuration, TraceSettingsAreAppliedOnlyFromAReadableFile)
+{
+    CTempDir dir;
+    CFakeClock clock;
+    CFakeSystemLog systemLog;
+    CFakeDebugOutput debugOutput;
+    CLogging logging(clock, systemLog, debugOutput);
+    logging.SetOutputMask(CLogging::OUTPUT_ALL);
+
+    CConfiguration missing(dir.File("none.xml"));
+    EXPECT_FALSE(missing.ApplyTraceSettings(logging));
+    EXPECT_EQ(logging.GetOutputMask(), CLogging::OUTPUT_ALL);  // a missing file silences nothing
+
+    const std::string strLog = dir.File("ctvnt.log");
+    CConfiguration config(dir.Write("ctvnt.xml", "<root><DebugToFileOutput>" + strLog +
+                                                     "</DebugToFileOutput><EnableDebugOutput>false"
+                                                     "</EnableDebugOutput><EnableEventLogOutput>true"
+                                                     "</EnableEventLogOutput><HandleLANKeepalive>true"
+                                                     "</HandleLANKeepalive></root>"));
+    CConfiguration::SetGlobalSwitches(false, false);
+    EXPECT_TRUE(config.ApplyTraceSettings(logging));
+    EXPECT_EQ(logging.GetDebugFilePath(), strLog);
+    EXPECT_EQ(logging.GetOutputMask(), CLogging::OUTPUT_FILE | CLogging::OUTPUT_EVENTLOG);
+    EXPECT_TRUE(CConfiguration::HandleLanKeepalive());
+    CConfiguration::SetGlobalSwitches(false, false);
+}
