@@ -100,6 +100,9 @@ public:
     SimRecording m_rec;
     CTerminalLogic m_logic;
     std::vector<int> m_vecFaultCounts;
+    std::vector<ScriptStep> m_vecScript;
+    size_t m_nScriptPos = 0;
+    std::vector<std::string> m_vecScriptMismatches;
     std::list<std::unique_ptr<SimConnection>> m_listConns;
     int m_nActive = 0;
     uint16_t m_nEventSequence = 0;
@@ -124,6 +127,7 @@ private:
     bool HandleEnvelope(SimConnection& conn, const Bytes& vecEnvelope);
     bool SleepInterruptible(int nMs);
     std::optional<FaultRule> MatchFault(const wire::Apdu& apdu, int nCommandIndex);
+    std::optional<FaultRule> PlayScript(const Bytes& vecApdu);
     void ReapFinished();
 
     int m_nListenFd = -1;
@@ -604,6 +608,26 @@ std::optional<FaultRule> CTerminalSim::CImpl::MatchFault(const wire::Apdu& a, in
     return std::nullopt;
 }
 
+std::optional<FaultRule> CTerminalSim::CImpl::PlayScript(const Bytes& vecApdu)
+{
+    // caller holds m_mutex
+    const size_t nStep = m_nScriptPos++;
+    if (nStep >= m_vecScript.size())
+    {
+        m_vecScriptMismatches.push_back("step " + std::to_string(nStep) + ": beyond the script, received " +
+                                        wire::ToHex(vecApdu));
+        return std::nullopt;
+    }
+    const ScriptStep& step = m_vecScript[nStep];
+    if (!step.vecExpected.empty() && step.vecExpected != vecApdu)
+        m_vecScriptMismatches.push_back("step " + std::to_string(nStep) + ": expected " +
+                                        wire::ToHex(step.vecExpected) + ", received " + wire::ToHex(vecApdu));
+    FaultRule f = step.fault;
+    if (step.optAnswer)
+        f.optBody = step.optAnswer;
+    return f;
+}
+
 bool CTerminalSim::CImpl::HandleEnvelope(SimConnection& conn, const Bytes& vecEnvelope)
 {
     const wire::Header h = wire::ParseHeader(vecEnvelope.data());
@@ -640,7 +664,7 @@ bool CTerminalSim::CImpl::HandleEnvelope(SimConnection& conn, const Bytes& vecEn
         }
         else
         {
-            optFault = MatchFault(apdu, nIndex);
+            optFault = m_vecScript.empty() ? MatchFault(apdu, nIndex) : PlayScript(vecBody);
             const bool bProcess = !optFault || optFault->eKind == EFaultKind::Answer ||
                                   optFault->eKind == EFaultKind::DropAfter || optFault->eKind == EFaultKind::Malformed;
             if (bProcess)
@@ -801,6 +825,26 @@ void CTerminalSim::AddFault(FaultRule rule)
 }
 
 void CTerminalSim::ClearFaults() { SetFaults({}); }
+
+void CTerminalSim::SetScript(std::vector<ScriptStep> vecSteps)
+{
+    std::lock_guard lock(m_pImpl->m_mutex);
+    m_pImpl->m_vecScript = std::move(vecSteps);
+    m_pImpl->m_nScriptPos = 0;
+    m_pImpl->m_vecScriptMismatches.clear();
+}
+
+std::vector<std::string> CTerminalSim::GetScriptMismatches() const
+{
+    std::lock_guard lock(m_pImpl->m_mutex);
+    return m_pImpl->m_vecScriptMismatches;
+}
+
+bool CTerminalSim::IsScriptDone() const
+{
+    std::lock_guard lock(m_pImpl->m_mutex);
+    return m_pImpl->m_nScriptPos >= m_pImpl->m_vecScript.size();
+}
 
 void CTerminalSim::SetSignatureOk(bool bOk)
 {

@@ -54,6 +54,7 @@
 
 #include <chrono>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -64,6 +65,14 @@ struct ReceivedEnvelope
 {
     int nConnection = 0; // 1-based number of the connection since Start
     Bytes vecBytes;      // header and body exactly as received
+};
+
+/// One step of a script: the command the host must send next and how to answer it.
+struct ScriptStep
+{
+    Bytes vecExpected;              // expected command APDU (envelope body); empty = any command
+    std::optional<Bytes> optAnswer; // answer body (data + SW); none = what the terminal answers
+    FaultRule fault;                // how to answer (its selectors are ignored)
 };
 
 /// Counters since Start (or the last ClearRecording).
@@ -123,6 +132,17 @@ public:
     /// Puts a card into slot nNumber or takes it out; with bSendEvent the connected hosts
     /// get the card-inserted (84 01 n) or card-removed (85 01 n) event. False: no such slot.
     bool SetCardPresent(uint8_t nNumber, bool bPresent, bool bSendEvent);
+
+    /// Plays a script: the n-th command received (over all connections) is compared with
+    /// step n; a difference is recorded as a mismatch naming the step and both byte strings,
+    /// and the command is answered as the step says all the same. Commands beyond the last
+    /// step are mismatches too (answered normally). Replaces the fault rules while set; an
+    /// empty script ends script mode.
+    void SetScript(std::vector<ScriptStep> vecSteps);
+    /// Mismatches so far, e.g. "step 2: expected 80 13 00 46 00, received 80 13 00 81 00".
+    std::vector<std::string> GetScriptMismatches() const;
+    /// True when every step of the script has been played.
+    bool IsScriptDone() const;
 
     // --- events to every connected host ---
     /// Queues an event with this body (first byte = event code) for every connection;

@@ -252,6 +252,30 @@ TEST_F(SimFaultTest, StopIsBoundedEvenDuringALongDelay)
     EXPECT_TRUE(m_client.WaitClosed(1000));
 }
 
+TEST_F(SimFaultTest, ScriptNamesTheMismatchingStepWithBothByteStrings)
+{
+    StartWith({});
+    sim::ScriptStep open;
+    open.vecExpected = kOpenAnonymous;
+    sim::ScriptStep status;
+    status.vecExpected = kManufacturer;
+    status.optAnswer = Bytes{0x46, 0x00, 0x90, 0x00};
+    status.fault.nSequenceDelta = 5;
+    m_pSim->SetScript({open, status});
+    EXPECT_FALSE(m_pSim->IsScriptDone());
+
+    EXPECT_EQ(CTestClient::Body(m_client.Exchange(kOpenAnonymous)).size(), 22u); // terminal's own answer
+    const Bytes v = m_client.Exchange(kUnitList, 1); // not what step 1 expects
+    EXPECT_EQ(CTestClient::Body(v), (Bytes{0x46, 0x00, 0x90, 0x00}));
+    EXPECT_EQ(v[4], 6);
+    EXPECT_TRUE(m_pSim->IsScriptDone());
+    EXPECT_FALSE(m_client.Exchange(kManufacturer).empty()); // beyond the script: answered normally
+    const auto vecMismatches = m_pSim->GetScriptMismatches();
+    ASSERT_EQ(vecMismatches.size(), 2u);
+    EXPECT_EQ(vecMismatches[0], "step 1: expected 80 13 00 46 00, received 80 13 00 81 00");
+    EXPECT_EQ(vecMismatches[1], "step 2: beyond the script, received 80 13 00 46 00");
+}
+
 TEST(SimStartTest, RefusesNonLoopbackAndBadConfiguration)
 {
     sim::TerminalConfig cfg;
