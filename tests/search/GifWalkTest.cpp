@@ -185,3 +185,38 @@ TEST(GifWalk, LocalColourTableIsSkipped)
     EXPECT_EQ(layout.vecFrames[1].nStart, 13 + sizeof(abImg1));
     EXPECT_FALSE(layout.bTruncated);
 }
+
+// Random byte changes of a valid two-frame GIF (fixed seed): the walk never leaves the data,
+// and every frame it reports rebuilds into a GIF that walks as that one frame.
+TEST(GifWalk, MutatedInputKeepsInvariants)
+{
+    const auto vecGood = TwoFrameGif();
+    uint32_t nSeed = 12345;
+    auto next = [&nSeed] {
+        nSeed = nSeed * 1103515245u + 12345u;
+        return nSeed >> 8;
+    };
+    for (int nRound = 0; nRound < 5000; ++nRound)
+    {
+        auto vec = vecGood;
+        const int nChanges = 1 + static_cast<int>(next() % 4);
+        for (int i = 0; i < nChanges; ++i)
+            vec[13 + next() % (vec.size() - 13)] = static_cast<uint8_t>(next());
+        if (next() % 4 == 0)
+            vec.resize(13 + next() % (vec.size() - 13));
+        gifwalk::SGifLayout layout;
+        if (!gifwalk::WalkGif(vec.data(), vec.size(), layout))
+            continue;
+        for (size_t i = 0; i < layout.vecFrames.size(); ++i)
+        {
+            const auto& f = layout.vecFrames[i];
+            ASSERT_LE(f.nEnd, vec.size());
+            ASSERT_LT(f.nStart, f.nEnd);
+            const auto vecFrame = gifwalk::BuildFrameGif(vec.data(), vec.size(), layout, i);
+            gifwalk::SGifLayout single;
+            ASSERT_TRUE(gifwalk::WalkGif(vecFrame.data(), vecFrame.size(), single)) << "round " << nRound;
+            ASSERT_EQ(single.vecFrames.size(), 1u);
+            EXPECT_EQ(single.vecFrames[0].nDelayCs, f.nDelayCs);
+        }
+    }
+}
