@@ -15,6 +15,3 @@ public:
     /// Removes all text.
     virtual void ClearLog() = 0;
 };
-
-/// The name the trace facility's documentation uses for the same interface.
-using CLogSink = CLog;
