@@ -16,9 +16,10 @@
 /// sinks: the event log (errors only), the debugger output and a debug file that is moved
 /// to "<path>.old" when it has grown to 51,200,000 bytes.
 ///
-/// Threads: any thread may call Trace; all of a call's work, the file rotation included,
-/// runs under Mutex::ProcessWide() with a bounded wait (a line is dropped when the wait
-/// times out). The setters may be called from any thread at any time.
+/// Threads: any thread may call Trace. A call formats its text first, then stamps and sends
+/// the line under Mutex::ProcessWide(), the file rotation included, so lines of all threads
+/// reach every output whole and in time order. The wait for the lock is bounded (a line is
+/// dropped when it times out). The setters may be called from any thread at any time.
 ///
 /// Ownership: the front end creates one instance at start and deletes it at its end; the
 /// first instance alive registers itself as the process-wide one, to which TraceLog()
