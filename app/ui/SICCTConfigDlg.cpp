@@ -82,8 +82,12 @@ CSICCTConfigDlg::~CSICCTConfigDlg()
 {
     // A search in flight ends on the middleware's own time-outs; its queued result is
     // dropped by Qt together with this object.
+    if (m_pPortEdit != nullptr)
+        m_pPortEdit->removeEventFilter(this);
     if (m_worker.joinable())
         m_worker.join();
+    if (m_bBusy)
+        QApplication::restoreOverrideCursor();
     ClearTerminalList();
 }
 
@@ -463,6 +467,8 @@ void CSICCTConfigDlg::OnPortKillFocus()
         // taking the focus back inside its own focus-out event confuses the focus chain.
         m_pPortEdit->selectAll();
         QTimer::singleShot(0, m_pPortEdit, [pEdit = m_pPortEdit] {
+            if (!pEdit->isActiveWindow())
+                return;  // focus went to another window (a message box): do not fight it
             pEdit->setFocus(Qt::OtherFocusReason);
             pEdit->selectAll();
         });
