@@ -24,6 +24,18 @@ struct SFileClose
     void operator()(FILE* p) const { std::fclose(p); }
 };
 
+/// Marks a stretch in which the worker reads the socket itself; restores the previous state
+/// so that a transfer can hold the mark across all its packets.
+struct SReadingGuard
+{
+    std::atomic<bool>& bFlag;
+    bool bBefore;
+    explicit SReadingGuard(std::atomic<bool>& b) : bFlag(b), bBefore(b.exchange(true)) {}
+    ~SReadingGuard() { bFlag = bBefore; }
+    SReadingGuard(const SReadingGuard&) = delete;
+    SReadingGuard& operator=(const SReadingGuard&) = delete;
+};
+
 int64_t NowMs()
 {
     return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch())
@@ -396,12 +408,7 @@ bool CSicctSession::WaitForResponse(std::vector<uint8_t>& vecBody, std::atomic<b
     vecBody.clear();
     if (!m_pConn)
         return false;
-    struct SReadingGuard
-    {
-        std::atomic<bool>& bFlag;
-        explicit SReadingGuard(std::atomic<bool>& b) : bFlag(b) { bFlag = true; }
-        ~SReadingGuard() { bFlag = false; }
-    } guard(m_bWorkerReading);
+    SReadingGuard guard(m_bWorkerReading);
     int nSlices = 0;
     const auto tSlice = std::chrono::milliseconds(m_timing.nWaitSliceMs);
     auto tSliceEnd = std::chrono::steady_clock::now() + tSlice;
@@ -653,6 +660,9 @@ bool CSicctSession::SendFirmwareFile(const std::string& strPath, bool bLastPacke
 
     std::vector<uint8_t> vecBuffer(nMax);
     std::vector<uint8_t> vecApdu;
+    // The whole transfer is one stretch of worker reading: the receive thread keeps away
+    // from the socket between the packets too.
+    SReadingGuard guard(m_bWorkerReading);
     m_bError = false;
     int nPacket = 0;
     size_t nTotal = 0;

@@ -7,6 +7,7 @@
 
 #include "SicctStatus.h"
 #include "SicctWire.h"
+#include "Texts.h"
 
 using namespace sicct;
 using Bytes = std::vector<uint8_t>;
@@ -330,5 +331,17 @@ TEST(SicctStatus, CommandTablesPickTheirOwnTexts)
         const auto r = EvaluateStatus(row.eKind, row.sw);
         EXPECT_EQ(r.vecTextIds, row.vecTexts);
         EXPECT_EQ(r.bSuccess, row.sw == 0x9000);
+    }
+}
+
+TEST(SicctStatus, EveryReportedTextExistsInTheStringTable)
+{
+    for (auto eKind : {ECommandKind::CardResetOrCertificate, ECommandKind::StatusQuery, ECommandKind::SessionOpen,
+                       ECommandKind::SessionClose, ECommandKind::DownloadInit, ECommandKind::DownloadData,
+                       ECommandKind::DownloadFinish})
+    {
+        for (uint32_t sw = 0; sw <= 0xFFFF; ++sw)
+            for (int nText : EvaluateStatus(eKind, static_cast<uint16_t>(sw)).vecTextIds)
+                ASSERT_TRUE(texts::Has(nText)) << nText << " for " << std::hex << sw;
     }
 }
