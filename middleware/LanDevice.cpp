@@ -164,6 +164,7 @@ CLanDevice::CLanDevice(CNetAdapterList* pAdapters)
     , m_nDiscoveryPortStart(mw::kSicctPort)
     , m_nDiscoveryTargetPort(mw::kSicctPort)
     , m_nQuietWindowMs(3000)
+    , m_nIdleLimitMs(kListenerIdleLimitMs)
     , m_nProtocol(0)
     , m_bDiscoveryEvent(false)
     , m_bLinkDown(false)
@@ -550,7 +551,7 @@ int CLanDevice::ListenerThread()
         if (!bReadable)
         {
             nIdleMs += static_cast<int>(std::chrono::duration_cast<milliseconds>(Clock::now() - tpStart).count());
-            if (nIdleMs > kListenerIdleLimitMs)
+            if (nIdleMs > m_nIdleLimitMs)
             {
                 TC_TRACE(mw::kTraceCtApi, 6, "-> Connection timeout...", nIdleMs);
                 SignalLinkDown(true);

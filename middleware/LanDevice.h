@@ -84,6 +84,8 @@ public:
     void SetQuietWindowMs(int nMs) { m_nQuietWindowMs = nMs; }
     /// First UDP port tried for answers (4742).
     void SetDiscoveryPortStart(uint16_t nPort) { m_nDiscoveryPortStart = nPort; m_nDiscoveryPort = nPort; }
+    /// Idle time after which the connection listener gives the link up (15000 ms).
+    void SetIdleLimitMs(int nMs) { m_nIdleLimitMs = nMs; }
     /// UDP port the requests go to (4742).
     void SetDiscoveryTargetPort(uint16_t nPort) { m_nDiscoveryTargetPort = nPort; }
 
@@ -105,6 +107,7 @@ private:
     uint16_t m_nDiscoveryPortStart;
     uint16_t m_nDiscoveryTargetPort;
     int m_nQuietWindowMs;
+    int m_nIdleLimitMs;
     std::unique_ptr<CConnection> m_pSocketConn;
     std::atomic<uint8_t> m_nProtocol;
     std::mutex m_mtxIo;                          // one thread at a time on the socket / SSL object

@@ -284,6 +284,36 @@ TEST_F(LanSim, ClosedConnectionWakesTheWriter)
     EXPECT_TRUE(capture.HasMessage("->connection closed"));
 }
 
+TEST_F(LanSim, IdleLinkIsGivenUpAndTheNextWriterWokenAtOnce)
+{
+    StartSim();
+    CTraceCapture capture;
+    CLanDevice lan;
+    lan.SetIdleLimitMs(300);  // 15 s in production
+    ASSERT_EQ(lan.Connect(ConnectionString()), mw::MW_OK);
+    for (int i = 0; i < 200 && lan.IsRunning(); ++i)
+        std::this_thread::sleep_for(milliseconds(10));
+    EXPECT_FALSE(lan.IsRunning());
+    EXPECT_TRUE(capture.HasMessage("-> Connection timeout..."));
+    const auto tpStart = steady_clock::now();
+    EXPECT_EQ(WriteEnvelope(lan, Envelope(1, kGetStatus), 512, 3000), mw::MW_ERR_COMM);
+    EXPECT_LT(duration_cast<milliseconds>(steady_clock::now() - tpStart).count(), 1000);
+    EXPECT_TRUE(capture.HasMessage("->connection closed"));
+}
+
+TEST_F(LanSim, DiscoveryThreadStopsPromptly)
+{
+    CLanDevice lan(nullptr);
+    lan.SetDiscoveryPortStart(AnswerPortStart());
+    ASSERT_TRUE(lan.StartDiscoveryListener());
+    EXPECT_TRUE(lan.HasLiveListener());
+    EXPECT_GE(lan.GetDiscoveryPort(), AnswerPortStart());
+    const auto tpStart = steady_clock::now();
+    lan.KillListener();
+    EXPECT_LT(duration_cast<milliseconds>(steady_clock::now() - tpStart).count(), 500);
+    EXPECT_FALSE(lan.HasLiveListener());
+}
+
 TEST_F(LanSim, SplitAndImpossibleLengthsFromTheStream)
 {
     StartSim();
