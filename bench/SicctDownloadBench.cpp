@@ -13,6 +13,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cstdio>
+#include <cstdlib>
 #include <fstream>
 #include <memory>
 #include <random>
@@ -28,7 +29,7 @@ namespace
 {
 constexpr size_t FILE_SIZE = 4 * 1024 * 1024;
 constexpr int PACKET = 4096;
-constexpr int RUNS = 7;
+constexpr int DEFAULT_RUNS = 15;
 
 class CNullSink final : public CWorkerSink
 {
@@ -149,8 +150,10 @@ bool SessionDownload(uint16_t nPort, const std::string& strPath)
 }
 } // namespace
 
-int main()
+int main(int argc, char** argv)
 {
+    // Optional argument: the number of alternating runs (the best of each side counts).
+    const int RUNS = argc > 1 ? std::max(1, std::atoi(argv[1])) : DEFAULT_RUNS;
     bench::CScratchDir dir;
     if (!dir.Valid())
         return 1;
