@@ -31,8 +31,8 @@ struct SCertValidityResult
 ///
 /// Threads: Run on a worker thread, blocking for at most the connect and handshake limits;
 /// bStop (set from another thread) ends the connect or handshake wait early. Messages to
-/// the sink: WM_BUSY 1, then WM_CERT_DATES (both dates) or WM_REPORT / STATUS_ICON 0, then
-/// WM_REPORT / STATUS_ICON with the status (1 or 2 after dates; 0 otherwise), WM_BUSY 0.
+/// the sink: WM_BUSY 1; WM_CERT_DATES when both dates were read; WM_REPORT / STATUS_ICON
+/// with the status (1 or 2 after dates, 0 without); WM_BUSY 0.
 /// Ownership: sink and clock are not owned.
 class CCertValidity
 {

@@ -31,7 +31,8 @@ std::string UnitId(uint8_t nTypeByte, uint8_t nNumberByte);
 /// Below SICCT 1.10 units have no name query: "FU #%02x" of the identifier's value.
 bool HasNameQuery(uint16_t nSicctVersion);
 std::string FallbackName(uint8_t nTypeByte, uint8_t nNumberByte);
-/// Keypads are queried from SICCT 1.20 on (any major version other than 1 included).
+/// Keypads are queried from SICCT 1.21 on (and for any major version other than 1): the same
+/// rule as the session client's, so both ways to a terminal report the same units.
 bool QueriesKeypad(uint16_t nSicctVersion);
 
 /// Unit kinds by type byte.
