@@ -322,6 +322,42 @@ TEST_F(CtApiSimTest, LibraryRefusesAddressesBeyondLoopback)
     EXPECT_EQ(Texts(), (std::vector<std::string>{"T2007", "T175", "T181"}));
 }
 
+TEST_F(CtApiSimTest, ConfigurationFileAndItsOverrides)
+{
+    StartSim();
+    const std::string strConfig = m_strFile + ".conf";
+    {
+        std::ofstream out(strConfig);
+        out << "# simulated terminal\n"
+            << "address=127.0.0.1:" << m_pSim->GetPort() << "\n"
+            << "fault=data:8020=-8   # the first chain step fails\n"
+            << "timeout_ms=5000\n";
+    }
+    ::unsetenv("TC_CTAPI_SIM");
+    ::setenv("TC_CTAPI_SIM_CONFIG", strConfig.c_str(), 1);
+    {
+        auto pWorker = MakeWorker();
+        ASSERT_TRUE(pWorker->LoadCtApi(m_strLibrary, 1));
+        EXPECT_FALSE(pWorker->OpenSession(1));
+        EXPECT_EQ(Texts(), (std::vector<std::string>{"T2007", "T177", "T2006", "T6008", "T181"}));
+    }
+    // an unusable file is a parameter error, not a silent default
+    {
+        std::ofstream out(strConfig);
+        out << "adress=127.0.0.1:1\n";
+    }
+    m_sink.Clear();
+    {
+        auto pWorker = MakeWorker();
+        ASSERT_TRUE(pWorker->LoadCtApi(m_strLibrary, 1));
+        EXPECT_FALSE(pWorker->OpenSession(1));
+        EXPECT_EQ(Texts(), (std::vector<std::string>{"T2007", "T175", "T181"}));
+    }
+    ::unsetenv("TC_CTAPI_SIM_CONFIG");
+    std::remove(strConfig.c_str());
+    EXPECT_TRUE(m_pSim->GetReceivedApdus().empty());
+}
+
 TEST(CtApiSimLibrary, CarriesItsVersionRecord)
 {
     os::CElfVersionReader reader;
