@@ -427,6 +427,30 @@ TEST_F(HidDeviceTest, UnpluggedKeyboardWakesAWaitingWrite)
     EXPECT_EQ(CDeviceNotifier::RegistrationCount(), 0u);
 }
 
+TEST_F(HidDeviceTest, RemovalNoticeAloneEndsTheWaitAndTheListener)
+{
+    // The node still reads (no error from the device), but the system reports its removal.
+    SimKeyboardConfig config;
+    config.bAnswerEnvelopes = false;
+    m_system.Add(kPath, config);
+    auto pDevice = Connected();
+    const std::vector<uint8_t> vecCommand = Envelope(0x6B, 4);
+    uint8_t aResponse[64];
+    int nResponse = sizeof aResponse;
+    auto futRemove = std::async(std::launch::async, [this] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        m_system.PostEvent(os::DeviceEvent{"remove", kPath, "hidraw0"});
+    });
+    const auto tpStart = Clock::now();
+    EXPECT_EQ(pDevice->Write(vecCommand.data(), 14, aResponse, nResponse, 5000, 1), mw::MW_ERR_COMM);
+    EXPECT_LT(ElapsedMs(tpStart), 2000);
+    futRemove.get();
+    EXPECT_TRUE(pDevice->IsRemoved());
+    for (int i = 0; i < 200 && pDevice->HasLiveListener(); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    EXPECT_FALSE(pDevice->HasLiveListener());
+}
+
 TEST_F(HidDeviceTest, SicctOpenOverHidRunsTheStartSequence)
 {
     SimKeyboardConfig config;
