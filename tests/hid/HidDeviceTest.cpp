@@ -457,6 +457,11 @@ TEST_F(HidDeviceTest, SicctOpenOverHidRunsTheStartSequence)
     config.nSicctVersion = 0x0100;
     auto pKeyboard = m_system.Add(kPath, config);
     CHidDevice::InstallTransportFactory(&m_system, ShortTimeouts());
+    // The factory is process-wide and points at this test's fake system: removed on every exit.
+    struct FactoryGuard
+    {
+        ~FactoryGuard() { CSicctDevice::SetHidTransportFactory(nullptr); }
+    } guard;
 
     CDeviceInfo wanted;
     wanted.SetConnectionType(mw::CONN_HID_UNSECURE);
@@ -471,7 +476,6 @@ TEST_F(HidDeviceTest, SicctOpenOverHidRunsTheStartSequence)
         EXPECT_EQ(pHid->GetDevicePath(), kPath);
         sicct.Close();
     }
-    CSicctDevice::SetHidTransportFactory(nullptr);
 
     const auto vecEnvelopes = pKeyboard->Envelopes();
     ASSERT_EQ(vecEnvelopes.size(), 6u);
