@@ -1,5 +1,7 @@
 #include "DiagnosisExport.h"
 
+#include <sys/stat.h>
+
 #include <cstdio>
 #include <memory>
 
@@ -301,8 +303,11 @@ int CDiagnosisExport::WriteFile(const std::string& strPath, const SExportInput& 
     const bool bClosed = std::fclose(pFile.release()) == 0;
     if (!bWritten || !bClosed)
     {
-        // A cut-off file would look like a complete export to whoever opens it.
-        std::remove(strPath.c_str());
+        // A cut-off file would look like a complete export to whoever opens it. Only a
+        // regular file is removed (never a device or whatever else the path names).
+        struct stat st{};
+        if (::stat(strPath.c_str(), &st) == 0 && S_ISREG(st.st_mode))
+            std::remove(strPath.c_str());
         return -2;
     }
     return 0;
