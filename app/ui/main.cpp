@@ -6,6 +6,7 @@
 #include "ClockLinux.h"
 #include "DebugOutputLinux.h"
 #include "ElfVersionReader.h"
+#include "HidDevice.h"
 #include "HidSystemLinux.h"
 #include "InstanceLockLinux.h"
 #include "RegFileStore.h"
@@ -31,6 +32,8 @@ int main(int argc, char** argv)
     os::CElfVersionReader versionReader;
     os::CRegFileStore store;
     os::CHidSystemLinux hidSystem;
+    // USB terminals opened through the SICCT device get their HID transport from here.
+    CHidDevice::InstallTransportFactory(&hidSystem);
 
     CSICCTConfigApp::SPlatform platform;
     platform.pLock = &lock;
