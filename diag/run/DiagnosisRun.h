@@ -68,7 +68,9 @@ public:
     void SetObserver(CDiagnosisObserver* pObserver) { m_pObserver = pObserver; }
 
     /// Runs one diagnosis; result is replaced. Returns the end: Green (no error, no cancel),
-    /// Yellow (cancelled without error), Red (a step failed).
+    /// Yellow (cancelled without error), Red (a step failed). The run only reads bCancel
+    /// (the session client sets it when a card-slot query could not be sent at all, which
+    /// ends the unit loop); the caller clears it before the next run.
     ERunEnd Run(const SDiagnosisParams& params, std::atomic<bool>& bCancel, SDiagnosisResult& result);
 
 private:

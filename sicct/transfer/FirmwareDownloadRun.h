@@ -73,7 +73,8 @@ public:
 
     /// Runs the download. A failed Check ends the run at once: for a missing CT-API library
     /// the red icon is posted (the caller shows the message), for the other two nothing.
-    /// Returns how it ended (the icon posted last).
+    /// Returns how it ended (the icon posted last). bCancel is only read; the caller clears
+    /// it before the next run.
     ERunEnd Run(const SFirmwareDownloadParams& params, std::atomic<bool>& bCancel);
 
     /// Tests: how the CT-API way waits for the terminal's reset after a good signature.
