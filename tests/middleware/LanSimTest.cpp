@@ -284,6 +284,38 @@ TEST_F(LanSim, ClosedConnectionWakesTheWriter)
     EXPECT_TRUE(capture.HasMessage("->connection closed"));
 }
 
+TEST_F(LanSim, MalformedAnswersNeverReachTheWriterAsData)
+{
+    struct CCase
+    {
+        sim::EMalformed eKind;
+        int nExpected;
+    };
+    // None of them is a response the protocol object accepts (a 10-byte envelope without
+    // body included), so the writer times out instead of getting bytes.
+    for (const CCase& c : {CCase{sim::EMalformed::BadType, mw::MW_ERR_COMM},
+                           CCase{sim::EMalformed::ShortHeader, mw::MW_ERR_COMM},
+                           CCase{sim::EMalformed::LengthTooBig, mw::MW_ERR_COMM},
+                           CCase{sim::EMalformed::ZeroLength, mw::MW_ERR_COMM}})
+    {
+        StartSim();
+        CSicctDevice owner;
+        auto pLan = std::make_unique<CLanDevice>();
+        CLanDevice* pRaw = pLan.get();
+        owner.SetTransport(std::move(pLan));
+        ASSERT_EQ(pRaw->Connect(ConnectionString()), mw::MW_OK);
+        sim::FaultRule rule;
+        rule.nOccurrence = 1;
+        rule.eKind = sim::EFaultKind::Malformed;
+        rule.eMalformed = c.eKind;
+        m_pSim->SetFaults({rule});
+        EXPECT_EQ(WriteEnvelope(*pRaw, Envelope(1, kGetStatus), 512, 300), c.nExpected)
+            << static_cast<int>(c.eKind);
+        pRaw->DisConnect();
+        m_pSim->Stop();
+    }
+}
+
 TEST_F(LanSim, IdleLinkIsGivenUpAndTheNextWriterWokenAtOnce)
 {
     StartSim();

@@ -488,3 +488,30 @@ TEST(DeviceAccess, LibraryCheckReadsVersionAndCompany)
     EXPECT_FALSE(bAccepted);
     EXPECT_TRUE(capture.HasSubstring("CTVNT no vantor lib name = vantor"));
 }
+
+TEST(ServiceDiscovery, RandomDatagramsStayInsideTheirBytes)
+{
+    // Exactly sized heap copies: an address sanitizer build reports any read past the end.
+    uint32_t nState = 12345;
+    auto Next = [&nState] {
+        nState = nState * 1103515245u + 12345u;
+        return static_cast<uint8_t>(nState >> 16);
+    };
+    const uint8_t aTags[] = {0x80, 0x81, 0x82, 0x83, 0x84, 0x85, 0xA3, 0xA1, 0x8A, 0x10, 0x30};
+    int nAccepted = 0;
+    for (int nRound = 0; nRound < 5000; ++nRound)
+    {
+        const size_t nLength = Next() % 80;
+        auto pData = std::make_unique<uint8_t[]>(nLength == 0 ? 1 : nLength);
+        for (size_t i = 0; i < nLength; ++i)
+            pData[i] = (Next() & 1) ? aTags[Next() % sizeof aTags] : static_cast<uint8_t>(Next() % 40);
+        CDeviceInfo device;
+        device.SetConnectionType(Next() & 1 ? 3 : 1);
+        nAccepted += CSicctDevice::InterpreteServiceDiscovery(device, pData.get(), static_cast<int>(nLength)) ? 1 : 0;
+        if (device.GetConnectionType() == 3 && !device.GetLogicalName().empty())
+        {
+            EXPECT_EQ(device.GetLogicalName().find(device.GetIpAddress() + ":"), 0u);
+        }
+    }
+    EXPECT_GT(nAccepted, 0);  // the generator does reach the accepting paths
+}
