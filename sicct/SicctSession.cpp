@@ -335,7 +335,13 @@ void CSicctSession::ReceiveLoop()
             }
             if (NowMs() - m_nLastDataMs > nIdleLimitMs)
             {
+                // Ended before it is reported: a command started on the report fails at once.
                 m_bRunning = false;
+                {
+                    std::lock_guard lock(m_mutexRx);
+                    m_bRxThreadEnded = true;
+                    SignalWorker(false);
+                }
                 Report(146);
                 break;
             }
@@ -380,12 +386,10 @@ size_t CSicctSession::Transmit(const std::vector<uint8_t>& vecApdu)
         return 0;
     // Header and APDU in one write, so that they travel in one TLS record; the buffer is
     // kept between commands.
-    const auto vecHeader = sicct::BuildEnvelope(sicct::C_COMMAND, 0x0000, nSequence, nullptr, 0);
-    m_vecTx.assign(vecHeader.begin(), vecHeader.end());
-    m_vecTx[6] = static_cast<uint8_t>(vecApdu.size() >> 24);
-    m_vecTx[7] = static_cast<uint8_t>(vecApdu.size() >> 16);
-    m_vecTx[8] = static_cast<uint8_t>(vecApdu.size() >> 8);
-    m_vecTx[9] = static_cast<uint8_t>(vecApdu.size());
+    const size_t n = vecApdu.size();
+    m_vecTx.assign({sicct::C_COMMAND, 0x00, 0x00, static_cast<uint8_t>(nSequence >> 8),
+                    static_cast<uint8_t>(nSequence), 0x00, static_cast<uint8_t>(n >> 24), static_cast<uint8_t>(n >> 16),
+                    static_cast<uint8_t>(n >> 8), static_cast<uint8_t>(n)});
     m_vecTx.insert(m_vecTx.end(), vecApdu.begin(), vecApdu.end());
     {
         // A late answer to an earlier command must not be taken for this one's.
@@ -418,7 +422,7 @@ bool CSicctSession::WaitForResponse(std::vector<uint8_t>& vecBody, std::atomic<b
             std::lock_guard lock(m_mutexRx);
             if (m_bRxReady)
             {
-                vecBody = std::move(m_vecRxBody);
+                vecBody.swap(m_vecRxBody);  // both buffers keep their capacity
                 m_vecRxBody.clear();
                 m_bRxReady = false;
                 ClearWorkerSignal();
@@ -644,6 +648,8 @@ bool CSicctSession::SendFirmwareFile(const std::string& strPath, bool bLastPacke
         TC_TRACE(kTrace, trace::LEVEL_ERROR, "firmware file cannot be opened", 0);
         return false;
     }
+    // A large stdio buffer: one read from the file for many packets.
+    std::setvbuf(pFile.get(), nullptr, _IOFBF, 256 * 1024);
     long nFileSize = -1;
     if (std::fseek(pFile.get(), 0, SEEK_END) == 0)
         nFileSize = std::ftell(pFile.get());

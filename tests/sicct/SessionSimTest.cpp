@@ -564,7 +564,9 @@ TEST_F(SessionSim, SilentTerminalEndsTheConnectionWith146)
     timing.nPollMs = 50;
     timing.nIdleLimitPolls = 4;
     auto pSession = MakeSession(timing);
-    Open(*pSession);
+    // Connected and idle: nobody sends anything.
+    uint8_t nProtocol = 0x30;
+    ASSERT_TRUE(pSession->Connect("127.0.0.1", m_pSim->GetPort(), nProtocol));
     EXPECT_TRUE(m_sink.WaitForText(146, 10000));
     // The receive thread has ended: a command fails at once.
     const auto t0 = Clock::now();

@@ -1,0 +1,44 @@
+#pragma once
+#include <QPixmap>
+#include <QString>
+#include <string>
+
+#include "DialogServices.h"
+#include "WorkerMessages.h"
+
+class CLog;
+
+/// Helpers shared by the maintenance dialogs (user-interface thread only).
+namespace dlgkit
+{
+/// Text of a dialog template's control (0 = caption) as a QString.
+QString ControlText(int nDialogId, int nControlId);
+/// A string-table text as a QString.
+QString Text(int nTextId);
+inline QString Utf8(const std::string& str) { return QString::fromStdString(str); }
+inline std::string ToStd(const QString& str) { return str.toStdString(); }
+
+/// Icon numbers of the three status pictures.
+constexpr int kIconRed = 154;
+constexpr int kIconGreen = 152;
+constexpr int kIconYellow = 163;
+/// The status picture of a worker icon code (wm::ICON_RED / GREEN / YELLOW); null otherwise.
+QPixmap StatusPixmap(int64_t nIconCode);
+/// The function-unit image strip 164: image nIndex (16 x 16), magenta as transparent.
+QPixmap UnitImage(int nIndex);
+
+/// The log text of a WM_REPORT (string number, text payload, 125 with its code, 1030 record
+/// with its bytes as "%02X "); empty for the status icon and unknown numbers.
+std::string ReportText(const SWorkerMessage& msg);
+
+/// The standard hooks where a service left them empty.
+QString OpenFile(const SDialogServices& services, QWidget* pParent, const QString& strCaption,
+                 const QString& strFilters, const QString& strSelectedFilter, const QString& strStart);
+QString SaveFile(const SDialogServices& services, QWidget* pParent, const QString& strCaption,
+                 const QString& strFilters, const QString& strDefaultName, const QString& strSuffix);
+bool Login(const SDialogServices& services, QWidget* pParent, bool bWithUserName, std::string& strUser,
+           std::string& strPassword);
+void Message(const SDialogServices& services, QWidget* pParent, QMessageBox::Icon eIcon, const QString& strText);
+/// Whether a file can be opened for reading.
+bool Readable(const std::string& strPath);
+} // namespace dlgkit
