@@ -472,10 +472,12 @@ void CLanDevice::SignalLinkDown(bool bFreeResponse)
 void CLanDevice::HandleMessage(std::vector<uint8_t> vecMessage)
 {
     CSicctDevice* pOwner = GetOwner();
-    bool bDeliver = true;
-    int nType = -1;
+    bool bDeliver = false;
+    int nType = 0;
     if (pOwner != nullptr)
         nType = pOwner->CheckResponse(vecMessage.data(), static_cast<int>(vecMessage.size()), &bDeliver);
+    else if (vecMessage[0] == mw::MSG_RESPONSE)
+        nType = mw::MSG_RESPONSE;  // without a protocol object only responses are handed over
 
     if (nType == mw::MSG_EVENT)
     {
@@ -503,7 +505,7 @@ void CLanDevice::HandleMessage(std::vector<uint8_t> vecMessage)
             return;
         }
     }
-    else if (nType != -1)
+    else
     {
         // Neither event nor response (a command from the terminal, an empty event).
         TC_TRACE(mw::kTraceCtApi, trace::LEVEL_INFO, "unexpected message dropped", vecMessage[0]);

@@ -110,9 +110,15 @@ TEST_F(LanSim, PlainConnectWriteAndResponse)
     EXPECT_EQ(m_vecAnswer[0], 0x83);
     EXPECT_EQ(m_vecAnswer[4], 7);
     EXPECT_EQ(m_vecAnswer[m_vecAnswer.size() - 2], 0x90);
+    // Without a protocol object events are not answers: a keepalive before the answer is dropped.
+    ASSERT_EQ(m_pSim->SendKeepalive(), 1);
+    std::this_thread::sleep_for(milliseconds(50));
+    ASSERT_EQ(WriteEnvelope(lan, Envelope(0x0107, kGetStatus), 512, 3000), mw::MW_OK);
+    EXPECT_EQ(m_vecAnswer[0], 0x83);
+    EXPECT_EQ(m_vecAnswer[4], 0x07);
     // Time-out 0: sent, nothing awaited.
     EXPECT_EQ(WriteEnvelope(lan, Envelope(8, kGetStatus), 512, 0), mw::MW_ERR_GENERAL);
-    EXPECT_TRUE(m_pSim->WaitForCommands(2, 2000));
+    EXPECT_TRUE(m_pSim->WaitForCommands(3, 2000));
     EXPECT_EQ(lan.DisConnect(), 0);
     EXPECT_FALSE(lan.IsRunning());
     // Not connected any more.
