@@ -182,10 +182,15 @@ int main(int argc, char** argv)
     bool bOk = true;
     double dBare = 1e300;
     double dSession = 1e300;
+    const bool bVerbose = std::getenv("BENCH_VERBOSE") != nullptr;
     for (int i = 0; i < RUNS; ++i)
     {
-        dBare = std::min(dBare, bench::BestSeconds(1, [&] { bOk = BareDownload(nPort, vecFile) && bOk; }));
-        dSession = std::min(dSession, bench::BestSeconds(1, [&] { bOk = SessionDownload(nPort, strPath) && bOk; }));
+        const double dB = bench::BestSeconds(1, [&] { bOk = BareDownload(nPort, vecFile) && bOk; });
+        const double dS = bench::BestSeconds(1, [&] { bOk = SessionDownload(nPort, strPath) && bOk; });
+        if (bVerbose)
+            std::printf("run %d: bare %.4f s, session %.4f s\n", i + 1, dB, dS);
+        dBare = std::min(dBare, dB);
+        dSession = std::min(dSession, dS);
     }
     if (!bOk || terminal.GetDownloadImage() != vecFile)
     {
