@@ -246,7 +246,7 @@ int CTerminalCtl::Dispatch(int argc, const char* const* argv)
     CLI::App app{"terminalctl: find and maintain SICCT card terminals from the command line", "terminalctl"};
     app.footer(ExitCodeHelp());
     app.set_version_flag("--version", std::string("terminalctl ") + TC_VERSION_TEXT);
-    app.require_subcommand(1, 1);
+    app.require_subcommand(0, 1);
     int nDiscoveryPort = CCliFinder::kDefaultDiscoveryPort;
     app.add_option("--discovery-port", nDiscoveryPort,
                    "UDP port the discovery requests go to (default 4742; for simulators)")
@@ -326,6 +326,12 @@ int CTerminalCtl::Dispatch(int argc, const char* const* argv)
         return nCode == 0 ? EXIT_OK : EXIT_USAGE;
     }
     m_nDiscoveryPort = static_cast<uint16_t>(nDiscoveryPort);
+    if (app.get_subcommands().empty())
+    {
+        Err() << "terminalctl: a subcommand is required (search, query, diagnose, firmware, certlist, certvalid, "
+                 "fleet)\nRun with --help for more information.\n";
+        return EXIT_USAGE;
+    }
 
     if (pSearch->parsed())
         return CmdSearch(bJson);
