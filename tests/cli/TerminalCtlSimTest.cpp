@@ -284,3 +284,23 @@ TEST_F(TerminalCtlSim, CertificateListDownload)
     EXPECT_EQ(m_cli.out.str(), "Zertifikate können nicht aus Datei gelesen werden.\n");
     EXPECT_EQ(m_cli.nPasswordPrompts, 0);
 }
+
+TEST_F(TerminalCtlSim, DiagnosisTheCtApiWay)
+{
+    sim::TerminalConfig config = SmallTerminal();
+    config.nProtocolCode = 0;  // the CT-API library in front of the simulator speaks plain TCP
+    Start(config);
+    ::setenv("TC_CTAPI_SIM", ("127.0.0.1:" + Port()).c_str(), 1);
+    // No discovery: the CT-API way needs neither port nor protocol of the network.
+    const int nExit = m_cli.Run({"diagnose", "127.0.0.1", "--ctapi", TC_CTAPI_SIM_LIBRARY, "--ctapi-port", "1",
+                                 "--sicct-version", "1.20", "--json"});
+    ::unsetenv("TC_CTAPI_SIM");
+    ASSERT_EQ(nExit, cli::EXIT_OK) << m_cli.out.str() << m_cli.err.str();
+    const auto json = nlohmann::json::parse(m_cli.out.str());
+    EXPECT_EQ(json["manufacturer"], "DEVNT");
+    ASSERT_EQ(json["units"].size(), 2u);
+    EXPECT_EQ(json["units"][1]["name"], "Anzeige");
+    // A library path that does not exist: the dialog's message, nothing started.
+    EXPECT_EQ(m_cli.Run({"diagnose", "127.0.0.1", "--ctapi", m_dir.File("missing.so")}), cli::EXIT_USAGE);
+    EXPECT_EQ(m_cli.err.str(), "Die CTAPI-DLL konnte unter dem angegebenen Pfad nicht gefunden werden!\n");
+}
