@@ -113,6 +113,7 @@ struct UnitConfig
     // card slot
     bool bCardPresent = false;
     Bytes vecAtr;                // ATR of the card (answer of RESET with P2 0x01)
+    bool bPowered = false;       // set by a RESET of the card, cleared when the card is taken out
     int nIccStatus = -1;         // raw status byte for P2 0x80; -1 = derived from card and power
     Bytes vecIccInterface = {0x02, 0x08, 0xBE, 0x01, 0x03, 0x00, 0x00}; // values of tags 0x80..0x86
     uint16_t nExtendedLength = 0x0400;                                   // tag 0x87

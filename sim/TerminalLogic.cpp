@@ -216,6 +216,7 @@ Bytes CTerminalLogic::Reset(const wire::Apdu& a)
         return StatusOnly(SW_BAD_P1P2);
     if (!pUnit->bCardPresent)
         return StatusOnly(SW_NO_CARD);
+    pUnit->bPowered = true;
     Bytes v;
     if (a.nP2 & 0x01)
     {
@@ -324,6 +325,8 @@ Bytes CTerminalLogic::UnitStatus(UnitConfig& u, uint8_t nP2)
         uint8_t nStatus = 0x00;
         if (u.nIccStatus >= 0)
             nStatus = static_cast<uint8_t>(u.nIccStatus);
+        else if (u.bCardPresent && u.bPowered)
+            nStatus = 0x01 | 0x04 | 0x10; // inserted, powered, specific mode after the reset
         else if (u.bCardPresent)
             nStatus = 0x01 | 0x02; // inserted, not yet connected
         wire::AppendTlv(v, 0x80, Bytes{nStatus});

@@ -877,6 +877,7 @@ bool CTerminalSim::SetCardPresent(uint8_t nNumber, bool bPresent, bool bSendEven
         if (!pSlot)
             return false;
         pSlot->bCardPresent = bPresent;
+        pSlot->bPowered = false; // a card just inserted or taken out is not powered
     }
     if (bSendEvent)
         m_pImpl->QueueEvent({bPresent ? wire::kEventCardInserted : wire::kEventCardRemoved, 0x01, nNumber});

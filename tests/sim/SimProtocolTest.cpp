@@ -218,6 +218,7 @@ TEST_F(SimProtocolTest, StatusOfTerminalAndUnits)
     EXPECT_EQ(Hex(Answer({0x80, 0x11, 0x01, 0x01, 0x00})),
               "5F 51 0E 3B D3 96 FF 81 B1 FE 45 1F 07 80 81 05 2D 90 00 ");
     EXPECT_EQ(Hex(Answer({0x80, 0x11, 0x02, 0x01, 0x00})), "64 A1 ");
+    EXPECT_EQ(Hex(Answer({0x80, 0x13, 0x01, 0x80, 0x00})), "80 01 15 90 00 "); // powered after the reset
     // display output: the value of object 0x50 is recorded
     EXPECT_EQ(Hex(Answer(Cat({0x80, 0x17, 0x40, 0x00, 0x10, 0x50, 0x0E}, Str("Diagnose l{uft")))), "90 00 ");
     ASSERT_EQ(m_pSim->GetDisplayOutputs().size(), 1u);
