@@ -44,7 +44,9 @@
 // Fault injection: FaultRule (SimTypes.h) selects commands by CLA/INS/P1/P2, by the index of
 // the command in its connection, or by the k-th occurrence, and answers them delayed, split
 // into several TCP segments, with another status word, sequence number or body, oversized,
-// malformed, by a sign-off event, not at all, or by dropping the connection.
+// malformed, by a sign-off event, not at all, or by dropping the connection. A script
+// (SetScript) instead plays (expected command -> answer) steps and records every mismatch
+// with the step number and both byte strings.
 //
 // Recording: every complete command envelope received (exact bytes), the reassembled
 // download image, the certificate list, the display outputs and counters; read them with the
