@@ -238,6 +238,17 @@ TEST_F(TerminalCtlSim, FirmwareDownloadWithThePasswordFromStandardInput)
                          "1.20", "--user", "admin"}),
               cli::EXIT_OK);
     EXPECT_EQ(m_cli.nPasswordPrompts, 1);
+    // On a terminal the same run draws the bar: bytes and percent as the dialog shows them.
+    m_cli.bProgressBar = true;
+    EXPECT_EQ(m_cli.Run({"firmware", "127.0.0.1", strFile, "--port", Port(), "--protocol", "0x30", "--sicct-version",
+                         "1.20", "--password-stdin"},
+                        "12345678\n"),
+              cli::EXIT_OK);
+    const std::string strScreen = m_cli.out.str();
+    EXPECT_NE(strScreen.find("] 34 %  Gesendete Bytes: 1024"), std::string::npos) << strScreen;
+    EXPECT_NE(strScreen.find("] 68 %  Gesendete Bytes: 2048"), std::string::npos) << strScreen;
+    EXPECT_TRUE(strScreen.ends_with("] 100 %  Gesendete Bytes: 3000\n")) << strScreen;
+    EXPECT_NE(strScreen.find("\r\033[KSende Daten...\n"), std::string::npos) << strScreen;
 }
 
 TEST_F(TerminalCtlSim, CtrlCDuringTheFirmwareDownloadIsExitThree)
