@@ -73,7 +73,7 @@ void CCertValid::BuildControls()
     pForm->addRow(pToLabel, m_pTo);
     auto* pStatusRow = new QHBoxLayout;
     m_pStatusIcon = new QLabel(pGroup);
-    m_pStatusIcon->setFixedSize(16, 16);
+    m_pStatusIcon->setFixedSize(32, 32);
     m_pStatusIcon->setObjectName(QString::number(IDC_STATUS_ICON));
     m_pBusy = new CPictureEx(pGroup);
     m_pBusy->setObjectName(QString::number(IDC_BUSY));

@@ -142,7 +142,7 @@ void CDiagnosticsDialog::BuildControls()
     auto* pIconRow = new QHBoxLayout;
     pIconRow->addStretch();
     m_pStatusIcon = new QLabel(this);
-    m_pStatusIcon->setFixedSize(16, 16);
+    m_pStatusIcon->setFixedSize(32, 32);
     Named(m_pStatusIcon, IDC_STATUS_ICON);
     m_pBusy = new CPictureEx(this);
     Named(m_pBusy, IDC_BUSY);
@@ -189,6 +189,7 @@ void CDiagnosticsDialog::BuildControls()
     m_pValues->setColumnWidth(0, 245);
     m_pValues->setColumnWidth(1, 80);
     m_pValues->setMinimumWidth(245 + 80 + 8);
+    m_pUnits->setMinimumHeight(240);
     pLists->addWidget(m_pUnits);
     pLists->addWidget(m_pValues, 1);
     pLayout->addLayout(pLists, 1);

@@ -26,6 +26,9 @@ struct SDialogServices
     os::CLibraryLoader* pLoader = nullptr;   // firmware download and diagnosis (CT-API way)
     os::CClock* pClock = nullptr;            // certificate validity
     SSessionTiming timing;                   // the session worker's time constants
+    /// How the CT-API way waits for the terminal's reset after a good signature (called on
+    /// the worker thread with the wait in ms; true when waited out). Empty: the real wait.
+    std::function<bool(int)> fnCtApiResetWait;
 
     /// Open-file dialog: caption, filter list (";;"-separated Qt form), preselected filter,
     /// start path. Returns the chosen path, empty on cancel.

@@ -122,7 +122,7 @@ void CFWDownloadDlg::BuildControls()
     pRunRow->addWidget(m_pBytes);
     pRunRow->addStretch();
     m_pStatusIcon = new QLabel(this);
-    m_pStatusIcon->setFixedSize(16, 16);
+    m_pStatusIcon->setFixedSize(32, 32);
     Named(m_pStatusIcon, IDC_STATUS_ICON);
     m_pBusy = new CPictureEx(this);
     Named(m_pBusy, IDC_BUSY);
@@ -294,13 +294,13 @@ void CFWDownloadDlg::OnStart()
     os::CSettingsStore* pStore = m_services.pStore;
     os::CLibraryLoader* pLoader = m_services.pLoader;
     const SSessionTiming timing = m_services.timing;
-    const bool bCtApi = m_bCtApiMode;
-    const bool bStarted = m_worker.Start([this, pCancel, pSink, pStore, pLoader, timing, bCtApi, params] {
+    const auto fnResetWait = m_services.fnCtApiResetWait;
+    const bool bStarted = m_worker.Start([this, pCancel, pSink, pStore, pLoader, timing, fnResetWait, params] {
         CSettings threadSettings(*pStore);
         const CSessionSettingsOf<CSettings> sessionSettings(threadSettings);
-        if (bCtApi)
-            pSink->Post(wm::WM_PACKET_SIZE, CFirmwareDownloadRun::CTAPI_PACKET_SIZE);
         CFirmwareDownloadRun run(*pSink, &sessionSettings, *pLoader, timing);
+        if (fnResetWait)
+            run.SetCtApiResetWait(fnResetWait);
         const ERunEnd eEnd = run.Run(params, *pCancel);
         // Queued behind the run's last message; dropped when the dialog is gone.
         pSink->PostCall([this, eEnd] { OnRunEnded(eEnd); });

@@ -212,6 +212,24 @@ TEST_F(DiagnosisDialogTest, CtApiRowNeedsAUsableLibrary)
     EXPECT_EQ(m_pSettings->CtApi(), "/opt/ctapi/libctapi.so");
 }
 
+TEST_F(DiagnosisDialogTest, CtApiRowThroughTheSimulatorLibraryGivesTheSameUnits)
+{
+    auto config = sim::MakeDemoTerminal();  // plain TCP for the library
+    StartSim(config);
+    ::setenv("TC_CTAPI_SIM", ("127.0.0.1:" + std::to_string(m_pSim->GetPort())).c_str(), 1);
+    ASSERT_TRUE(m_pSettings->SetCtApi(TC_CTAPI_SIM_LIBRARY));
+    auto args = DemoArgs();
+    args.nConnectionType = 0;
+    args.nPort = 1;
+    CDiagnosticsDialog dlg(args, m_services);
+    RunOnce(dlg);
+    ::unsetenv("TC_CTAPI_SIM");
+    EXPECT_EQ(dlg.LastEnd(), ERunEnd::Green);
+    EXPECT_EQ(Column(Control<QTreeWidget>(dlg, CDiagnosticsDialog::IDC_UNIT_LIST), 1),
+              (std::vector<std::string>{"Kartenslot 1", "Kartenslot 2", "Display", "PIN-Pad"}));
+    EXPECT_EQ(Control<QLabel>(dlg, CDiagnosticsDialog::IDC_MANUFACTURER)->text(), QStringLiteral("DEVNT"));
+}
+
 // --- certificate validity ----------------------------------------------------------------
 
 class CertValidDialogTest : public DialogFixture

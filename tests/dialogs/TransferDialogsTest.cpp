@@ -2,6 +2,7 @@
 // simulator on loopback: what the user sees (log, byte count, progress, icon, buttons) and
 // what the terminal received.
 #include <QLineEdit>
+#include <chrono>
 #include <QProgressBar>
 #include <QTimer>
 
@@ -259,6 +260,54 @@ TEST_F(FirmwareDialogTest, StartButtonRulesPickersAndChecksBeforeTheRun)
         EXPECT_TRUE(m_vecLoginKinds.empty());
         Screenshot(dlg, "firmware_download_ctapi");
     }
+}
+
+TEST_F(FirmwareDialogTest, ClosingDuringAStuckWaitReturnsInTimeAndTheWorkerEndsOnItsOwn)
+{
+    StartSim(TlsTerminal());
+    // The first packet's answer takes longer than the dialog waits on closing; the cancelled
+    // wait itself lasts its lower bound of 10 s (default timing).
+    sim::FaultRule stuck;
+    stuck.nIns = 0x25;
+    stuck.nOccurrence = 1;
+    stuck.nDelayMs = 7000;
+    m_pSim->SetFaults({stuck});
+    m_services.timing = SSessionTiming{};
+    m_services.timing.nCloseDelayMs = 0;
+    CTestFile file(PatternBytes(3000));
+    auto pDlg = std::make_unique<CFWDownloadDlg>(ArgsFor(m_pSim->GetPort()), m_services);
+    Start(*pDlg, file.Path());
+    ASSERT_TRUE(WaitFor([&] { return Control<QLabel>(*pDlg, CFWDownloadDlg::IDC_BYTES)->text() != QStringLiteral("0"); }));
+    const auto tStart = std::chrono::steady_clock::now();
+    pDlg.reset();
+    const auto tClose = std::chrono::steady_clock::now() - tStart;
+    EXPECT_GE(tClose, std::chrono::milliseconds(CFWDownloadDlg::kCloseWaitMs - 100));
+    EXPECT_LT(tClose, std::chrono::milliseconds(CFWDownloadDlg::kCloseWaitMs + 1500));
+    // Not killed: the abandoned worker still closes the session and the connection.
+    EXPECT_TRUE(m_pSim->WaitForIdle(15000));
+    EXPECT_EQ(m_pSim->GetStats().nSessionsClosed, 1);
+    EXPECT_EQ(m_pSim->GetDownloadPacketSizes().size(), 1u);
+}
+
+TEST_F(FirmwareDialogTest, CtApiWayThroughTheSimulatorLibraryEndsGreen)
+{
+    StartSim(sim::MakeDemoTerminal());  // plain TCP: the CT-API library speaks no TLS
+    ::setenv("TC_CTAPI_SIM", ("127.0.0.1:" + std::to_string(m_pSim->GetPort())).c_str(), 1);
+    m_services.fnCtApiResetWait = [](int) { return true; };
+    ASSERT_TRUE(m_pSettings->SetCtApi(TC_CTAPI_SIM_LIBRARY));
+    CTestFile file(PatternBytes(3000));
+    CFWDownloadDlg dlg(ArgsFor(1, 0), m_services);
+    ASSERT_TRUE(dlg.IsCtApiMode());
+    EXPECT_EQ(Control<QLineEdit>(dlg, CFWDownloadDlg::IDC_CTAPI_PATH)->text(), QStringLiteral(TC_CTAPI_SIM_LIBRARY));
+    Start(dlg, file.Path());
+    ASSERT_TRUE(WaitFor([&] { return Ended(dlg); }));
+    ::unsetenv("TC_CTAPI_SIM");
+    EXPECT_TRUE(m_vecLoginKinds.empty());  // the library opens its own session
+    EXPECT_EQ(dlg.LastEnd(), ERunEnd::Green);
+    EXPECT_EQ(dlg.StatusIcon(), 1);
+    EXPECT_EQ(m_pSim->GetDownloadImage(), PatternBytes(3000));
+    EXPECT_EQ(Control<QLabel>(dlg, CFWDownloadDlg::IDC_BYTES)->text(), QStringLiteral("3000"));
+    EXPECT_EQ(Control<QLabel>(dlg, CFWDownloadDlg::IDC_PERCENT)->text(), QStringLiteral("100 %"));
 }
 
 // --- login dialogs ------------------------------------------------------------------------
