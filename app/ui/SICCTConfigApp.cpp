@@ -111,7 +111,7 @@ int CSICCTConfigApp::InitInstance(const std::string& strProgramPath)
     CSICCTConfigDlg::SServices services;
     services.pFinder = m_platform.pFinder ? m_platform.pFinder : &middlewareFinder;
     services.pSettings = &settings;
-    services.pLauncher = &launcher;
+    services.pLauncher = m_platform.pLauncher ? m_platform.pLauncher : &launcher;
     services.strAboutEntry = AboutEntryText(versionInfo);
     os::CVersionReader* pReader = m_platform.pVersionReader;
     services.fnShowAbout = [pReader, strProgramPath](QWidget* pParent) {

@@ -3,6 +3,7 @@
 #include <functional>
 #include <string>
 
+class CMaintenanceLauncher;
 class CSICCTConfigDlg;
 class CTerminalFinder;
 
@@ -44,6 +45,7 @@ public:
         os::CSettingsStore* pStore = nullptr;
         os::CHidSystem* pHidSystem = nullptr;
         CTerminalFinder* pFinder = nullptr;
+        CMaintenanceLauncher* pLauncher = nullptr;  // null: placeholders instead of the dialogs
     };
 
     /// Outcome of the single-instance check.

@@ -5,10 +5,12 @@
 
 #include "ClockLinux.h"
 #include "DebugOutputLinux.h"
+#include "DialogLauncher.h"
 #include "ElfVersionReader.h"
 #include "HidDevice.h"
 #include "HidSystemLinux.h"
 #include "InstanceLockLinux.h"
+#include "LibraryLoaderLinux.h"
 #include "RegFileStore.h"
 #include "SICCTConfigApp.h"
 #include "SyslogLinux.h"
@@ -35,6 +37,14 @@ int main(int argc, char** argv)
     // USB terminals opened through the SICCT device get their HID transport from here.
     CHidDevice::InstallTransportFactory(&hidSystem);
 
+    // The maintenance dialogs; the services outlive every worker a dialog may leave behind.
+    os::CLibraryLoaderLinux loader;
+    SDialogServices dialogServices;
+    dialogServices.pStore = &store;
+    dialogServices.pLoader = &loader;
+    dialogServices.pClock = &clock;
+    CDialogLauncher launcher(dialogServices);
+
     CSICCTConfigApp::SPlatform platform;
     platform.pLock = &lock;
     platform.pClock = &clock;
@@ -43,6 +53,7 @@ int main(int argc, char** argv)
     platform.pVersionReader = &versionReader;
     platform.pStore = &store;
     platform.pHidSystem = &hidSystem;
+    platform.pLauncher = &launcher;
     CSICCTConfigApp theApp(platform);
     return theApp.InitInstance(QCoreApplication::applicationFilePath().toStdString());
 }
