@@ -25,6 +25,14 @@
 #include "Settings.h"
 #include "TerminalSim.h"
 
+/// Saves a picture of the dialog into the build's artifacts folder.
+inline void SaveScreenshot(QWidget& dlg, const std::string& strName)
+{
+    const QString strDir = QStringLiteral(TC_ARTIFACTS_DIR);
+    QDir().mkpath(strDir);
+    dlg.grab().save(strDir + QLatin1Char('/') + QString::fromStdString(strName) + QStringLiteral(".png"));
+}
+
 class DialogFixture : public testing::Test
 {
 protected:
@@ -98,13 +106,7 @@ protected:
 
     static std::string LogText(CLogEdit* pLog) { return pLog->toPlainText().toStdString(); }
 
-    /// Saves a picture of the dialog into the build's artifacts folder.
-    static void Screenshot(QWidget& dlg, const std::string& strName)
-    {
-        const QString strDir = QStringLiteral(TC_ARTIFACTS_DIR);
-        QDir().mkpath(strDir);
-        dlg.grab().save(strDir + QLatin1Char('/') + QString::fromStdString(strName) + QStringLiteral(".png"));
-    }
+    static void Screenshot(QWidget& dlg, const std::string& strName) { SaveScreenshot(dlg, strName); }
 
     std::string m_strBase;
     std::string m_strRoot;

@@ -324,6 +324,7 @@ TEST(LoginDialogs, FieldsDefaultsConstructorsAndThePasswordLimit)
     login.PasswordEdit()->setFocus();
     QTest::keyClicks(login.PasswordEdit(), "abcdefghijklmn!");
     EXPECT_EQ(login.PasswordEdit()->text(), QStringLiteral("abcdefghijkl"));
+    SaveScreenshot(login, "login_user_and_password");
     login.UserEdit()->clear();
     login.accept();
     EXPECT_EQ(login.result(), QDialog::Accepted);
@@ -337,6 +338,8 @@ TEST(LoginDialogs, FieldsDefaultsConstructorsAndThePasswordLimit)
     EXPECT_EQ(named.result(), QDialog::Rejected);
 
     CDlgSimpleLogin simple("preset");
+    simple.show();
+    SaveScreenshot(simple, "login_password_only");
     EXPECT_EQ(simple.UserEdit(), nullptr);
     EXPECT_EQ(simple.findChild<QLineEdit*>(QStringLiteral("1078")), nullptr);
     EXPECT_EQ(simple.PasswordEdit()->text(), QStringLiteral("preset"));
