@@ -1,6 +1,7 @@
 #include "CertDownload.h"
 
 #include <QApplication>
+#include <algorithm>
 #include <QCloseEvent>
 #include <QGroupBox>
 #include <QHBoxLayout>
@@ -146,10 +147,13 @@ void CCertDownload::OnStart()
 
     auto pCancel = std::make_shared<std::atomic<bool>>(false);
     auto pSink = m_pSink;
-    const bool bStarted = m_worker.Start([this, pJob, pSink, pCancel, params] {
+    const bool bStarted = m_worker.Start([this, pJob, pSink, pCancel, params]() mutable {
         const ERunEnd eEnd = pJob->run.Transfer(params, pCancel.get());
+        // The password is not kept beyond the run.
+        std::fill(params.strPassword.begin(), params.strPassword.end(), '\0');
         pSink->PostCall([this, eEnd] { OnRunEnded(eEnd); });
     });
+    std::fill(params.strPassword.begin(), params.strPassword.end(), '\0');  // the worker has its copy
     if (!bStarted)
     {
         UpdateStartEnabled();

@@ -11,6 +11,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QVBoxLayout>
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 
@@ -287,6 +288,7 @@ void CFWDownloadDlg::OnStart()
             return;
         params.strUser = strUser;
         params.strPassword = strPassword;
+        std::fill(strPassword.begin(), strPassword.end(), '\0');
     }
 
     auto pCancel = std::make_shared<std::atomic<bool>>(false);
@@ -295,16 +297,19 @@ void CFWDownloadDlg::OnStart()
     os::CLibraryLoader* pLoader = m_services.pLoader;
     const SSessionTiming timing = m_services.timing;
     const auto fnResetWait = m_services.fnCtApiResetWait;
-    const bool bStarted = m_worker.Start([this, pCancel, pSink, pStore, pLoader, timing, fnResetWait, params] {
+    const bool bStarted = m_worker.Start([this, pCancel, pSink, pStore, pLoader, timing, fnResetWait, params]() mutable {
         CSettings threadSettings(*pStore);
         const CSessionSettingsOf<CSettings> sessionSettings(threadSettings);
         CFirmwareDownloadRun run(*pSink, &sessionSettings, *pLoader, timing);
         if (fnResetWait)
             run.SetCtApiResetWait(fnResetWait);
         const ERunEnd eEnd = run.Run(params, *pCancel);
+        // The password is not kept beyond the run.
+        std::fill(params.strPassword.begin(), params.strPassword.end(), '\0');
         // Queued behind the run's last message; dropped when the dialog is gone.
         pSink->PostCall([this, eEnd] { OnRunEnded(eEnd); });
     });
+    std::fill(params.strPassword.begin(), params.strPassword.end(), '\0');  // the worker has its copy
     if (!bStarted)
         return;
     m_pCancel = pCancel;
