@@ -12,6 +12,22 @@ elseif(NOT TC_SANITIZE STREQUAL "")
   message(FATAL_ERROR "TC_SANITIZE must be empty, 'address' or 'thread'")
 endif()
 
+# libFuzzer builds (Clang): every library carries the coverage instrumentation, so that the
+# fuzz targets (fuzz/, tests/*/fuzz) see into the parsers they link; ASan+UBSan come along
+# unless another sanitizer was chosen.
+option(TC_BUILD_FUZZ "Build the libFuzzer targets (needs Clang)" OFF)
+if(TC_BUILD_FUZZ)
+  if(CMAKE_CXX_COMPILER_ID MATCHES "Clang")
+    add_compile_options(-fsanitize=fuzzer-no-link)
+    if(TC_SANITIZE STREQUAL "")
+      add_compile_options(-fsanitize=address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=undefined)
+      add_link_options(-fsanitize=address,undefined)
+    endif()
+  else()
+    message(WARNING "TC_BUILD_FUZZ needs Clang: only the replay tests of the fuzz targets are built")
+  endif()
+endif()
+
 # Core targets register themselves here; `tcore` links them all.
 set(TC_CORE_TARGETS "" CACHE INTERNAL "")
 function(tc_core_target name)

@@ -3,6 +3,8 @@
 #include <QApplication>
 #include <QIcon>
 
+#include <csignal>
+
 #include "ClockLinux.h"
 #include "DebugOutputLinux.h"
 #include "DialogLauncher.h"
@@ -17,6 +19,9 @@
 
 int main(int argc, char** argv)
 {
+    // A terminal that hangs up while OpenSSL still writes to it (an alert, close_notify) must
+    // end that connection with an error code, not the program with SIGPIPE.
+    std::signal(SIGPIPE, SIG_IGN);
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("terminal-console"));
     QApplication::setApplicationDisplayName(QStringLiteral("Terminal Console"));
