@@ -1,5 +1,7 @@
 #include "LanDevice.h"
 
+#include "TlsClientContext.h"
+
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
@@ -270,19 +272,11 @@ int CLanDevice::Connect(std::string strConnection)
     else if (nProtocol == mw::PROTO_TLS10_A || nProtocol == mw::PROTO_TLS10_B)
     {
         TC_TRACE(mw::kTraceCtApi, trace::LEVEL_INFO, "Initiating TLSv1_client_method", 0);
-        pConn->pCtx = SSL_CTX_new(TLS_client_method());
+        // Terminals speak TLS 1.0 only here. No verification: the link is for maintenance of
+        // a terminal the administrator chose by address.
+        pConn->pCtx = tls::MakeTerminalClientContext(TLS1_VERSION).release();
         if (pConn->pCtx != nullptr)
         {
-            // Terminals speak TLS 1.0 only, which OpenSSL 3 allows at security level 0; their
-            // certificates may use brainpool curves. No verification: the link is for
-            // maintenance of a terminal the administrator chose by address.
-            SSL_CTX_set_min_proto_version(pConn->pCtx, TLS1_VERSION);
-            SSL_CTX_set_max_proto_version(pConn->pCtx, TLS1_VERSION);
-            SSL_CTX_set_security_level(pConn->pCtx, 0);
-            SSL_CTX_set_cipher_list(pConn->pCtx, "DEFAULT:@SECLEVEL=0");
-            SSL_CTX_set1_groups_list(pConn->pCtx,
-                                     "X25519:P-256:P-384:P-521:brainpoolP256r1:brainpoolP384r1:brainpoolP512r1");
-            SSL_CTX_set_verify(pConn->pCtx, SSL_VERIFY_NONE, nullptr);
             TC_TRACE(mw::kTraceCtApi, trace::LEVEL_INFO, "Initiated TLSv1_client_method", 0);
         }
     }

@@ -14,16 +14,13 @@
 #include <openssl/err.h>
 #include <openssl/ssl.h>
 
+#include "TlsClientContext.h"
 #include "Trace.h"
 
 namespace
 {
 constexpr const char* kTrace = "SICCT";
 
-struct SSslCtxFree
-{
-    void operator()(SSL_CTX* p) const { SSL_CTX_free(p); }
-};
 struct SSslFree
 {
     void operator()(SSL* p) const { SSL_free(p); }
@@ -67,7 +64,7 @@ bool PollFor(int nSocket, short nEvents, int nTimeoutMs)
 
 struct CSocketConn::STls
 {
-    std::unique_ptr<SSL_CTX, SSslCtxFree> pCtx;
+    tls::CtxPtr pCtx;
     std::unique_ptr<SSL, SSslFree> pSsl;
 };
 
@@ -139,19 +136,10 @@ CSocketConn::ETls CSocketConn::StartTls(int nProtocol, int nTimeoutMs)
     default: return TLS_FAILED;
     }
 
-    std::unique_ptr<SSL_CTX, SSslCtxFree> pCtx(SSL_CTX_new(TLS_client_method()));
+    // Exactly the version the terminal announced, no negotiation up or down.
+    tls::CtxPtr pCtx = tls::MakeTerminalClientContext(nVersion);
     if (!pCtx)
         return TLS_NO_CONTEXT;
-    // Exactly the version the terminal announced, no negotiation up or down.
-    SSL_CTX_set_min_proto_version(pCtx.get(), nVersion);
-    SSL_CTX_set_max_proto_version(pCtx.get(), nVersion);
-    // Terminals present their own device certificate, which nobody here can check.
-    SSL_CTX_set_verify(pCtx.get(), SSL_VERIFY_NONE, nullptr);
-    // TLS 1.0 and 1.1 use SHA-1 handshake signatures, refused above security level 0.
-    if (nVersion != TLS1_2_VERSION)
-        SSL_CTX_set_security_level(pCtx.get(), 0);
-    // Terminal keys are often on brainpool curves.
-    SSL_CTX_set1_groups_list(pCtx.get(), "X25519:P-256:P-384:P-521:brainpoolP256r1:brainpoolP384r1:brainpoolP512r1");
 
     auto pTls = std::make_unique<STls>();
     pTls->pCtx = std::move(pCtx);

@@ -1,5 +1,7 @@
 #include "CertValidity.h"
 
+#include "TlsClientContext.h"
+
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
@@ -21,10 +23,6 @@ namespace
 {
 constexpr int kPollSliceMs = 100;
 
-struct SSslCtxFree
-{
-    void operator()(SSL_CTX* p) const { SSL_CTX_free(p); }
-};
 struct SSslFree
 {
     void operator()(SSL* p) const { SSL_free(p); }
@@ -164,18 +162,10 @@ CertificateDates CCertValidity::FetchDates(const std::string& strAddress, uint16
     if (sock.Fd() < 0 || !ConnectWithin(sock.Fd(), strAddress, nPort, m_nConnectTimeoutMs, bStop))
         return dates;
 
-    std::unique_ptr<SSL_CTX, SSslCtxFree> pCtx(SSL_CTX_new(TLS_client_method()));
+    // Exactly TLS 1.2; only the dates are read, whatever the certificate is.
+    const tls::CtxPtr pCtx = tls::MakeTerminalClientContext(TLS1_2_VERSION);
     if (!pCtx)
         return dates;
-    // Exactly TLS 1.2, no verification: only the dates are read, whatever the certificate is.
-    SSL_CTX_set_min_proto_version(pCtx.get(), TLS1_2_VERSION);
-    SSL_CTX_set_max_proto_version(pCtx.get(), TLS1_2_VERSION);
-    SSL_CTX_set_verify(pCtx.get(), SSL_VERIFY_NONE, nullptr);
-    // Terminal certificates may carry small or old keys; the security level must not refuse
-    // the handshake that only shows us the certificate.
-    SSL_CTX_set_security_level(pCtx.get(), 0);
-    // The terminals' certificates are on brainpool curves: offer them beside the usual groups.
-    SSL_CTX_set1_groups_list(pCtx.get(), "X25519:P-256:P-384:P-521:brainpoolP256r1:brainpoolP384r1:brainpoolP512r1");
     const CSigPipeGuard guard;
     std::unique_ptr<SSL, SSslFree> pSsl(SSL_new(pCtx.get()));
     if (!pSsl || SSL_set_fd(pSsl.get(), sock.Fd()) != 1)

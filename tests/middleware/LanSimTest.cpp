@@ -74,6 +74,18 @@ protected:
         std::string strError;
         ASSERT_EQ(m_pSim->Start(&strError), sim::SIM_OK) << strError;
     }
+    /// The client's connect returns before the simulator has taken the connection over:
+    /// events sent before that reach nobody.
+    bool WaitUntilServed(int nConnections = 1) const
+    {
+        for (int i = 0; i < 300; ++i)
+        {
+            if (m_pSim->GetStats().nConnections >= nConnections)
+                return true;
+            std::this_thread::sleep_for(milliseconds(10));
+        }
+        return false;
+    }
     std::string ConnectionString() const
     {
         return "127.0.0.1:" + std::to_string(m_pSim->GetPort()) + ":" + std::to_string(m_pSim->GetProtocolCode());
@@ -228,6 +240,7 @@ TEST_F(LanSim, KeepaliveIsAnsweredAndItsAnswerSwallowed)
     ASSERT_EQ(pRaw->Connect(ConnectionString()), mw::MW_OK);
     owner.SetSequenceNumber(0x1233);  // the keepalive command takes 0x1234
 
+    ASSERT_TRUE(WaitUntilServed());
     ASSERT_EQ(m_pSim->SendKeepalive(), 1);
     ASSERT_TRUE(m_pSim->WaitForCommands(1, 3000));
     const std::vector<sim::ReceivedEnvelope> vecReceived = m_pSim->GetReceived();
