@@ -30,7 +30,8 @@ stop_sim() {
   fi
   sim_pid=""
 }
-trap stop_sim EXIT INT TERM
+trap stop_sim EXIT
+trap 'exit 130' INT TERM   # the EXIT trap then stops the simulator
 
 step() { printf '\n=== %s ===\n$ %s\n' "$1" "${*:2}"; }
 
