@@ -56,7 +56,7 @@ mkdir -p "$out"
 
 run_one() {
   local t="$1" exe corpus log
-  exe=$(find "$build" -type f -name "$t" -perm -u+x 2>/dev/null | head -n 1)
+  exe=$(find "$build/" -type f -name "$t" -perm -u+x 2>/dev/null | head -n 1)
   if [ -z "$exe" ]; then echo "$t: not built" >"$out/$t.result"; return 1; fi
   corpus="$out/$t/corpus"; mkdir -p "$corpus" "$out/$t/findings"
   log="$out/$t/fuzz.log"
