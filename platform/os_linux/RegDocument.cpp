@@ -150,15 +150,25 @@ void CRegDocument::Parse(const std::string& strText)
     if (nFirstBreak != std::string::npos && nFirstBreak > 0 && strText[nFirstBreak - 1] == '\r')
         m_strNewline = "\r\n";
 
+    // Each line twice: as it is written back (without the line ending that Serialize adds
+    // again, so that a save keeps every other byte) and as it is read (without any carriage
+    // return at its end). A line that carries stray carriage returns thus means the same
+    // before and after a save; were one of them dropped on writing, a line ignored until
+    // then could turn into a value on the next read and hide one written meanwhile.
+    std::vector<std::string> vecRawLines;
     std::vector<std::string> vecLines;
     size_t nPos = 0;
     while (nPos < strText.size())
     {
         size_t nEnd = strText.find('\n', nPos);
         std::string strLine = strText.substr(nPos, nEnd == std::string::npos ? std::string::npos : nEnd - nPos);
-        if (!strLine.empty() && strLine.back() == '\r')
+        std::string strRaw = strLine;
+        if (m_strNewline == "\r\n" && !strRaw.empty() && strRaw.back() == '\r')
+            strRaw.pop_back();
+        while (!strLine.empty() && strLine.back() == '\r')
             strLine.pop_back();
-        vecLines.push_back(strLine);
+        vecRawLines.push_back(std::move(strRaw));
+        vecLines.push_back(std::move(strLine));
         if (nEnd == std::string::npos)
             break;
         nPos = nEnd + 1;
@@ -168,7 +178,7 @@ void CRegDocument::Parse(const std::string& strText)
     for (size_t i = 0; i < vecLines.size(); ++i)
     {
         SEntry entry;
-        entry.vecRaw.push_back(vecLines[i]);
+        entry.vecRaw.push_back(vecRawLines[i]);
         std::string strLine = Trim(vecLines[i]);
         if (strLine.empty() || strLine[0] == ';')
         {
@@ -214,7 +224,7 @@ void CRegDocument::Parse(const std::string& strText)
                     IsHexContinuation(vecLines[i + 1]))
                 {
                     ++i;
-                    entry.vecRaw.push_back(vecLines[i]);
+                    entry.vecRaw.push_back(vecRawLines[i]);
                     strLogical.pop_back();  // the backslash
                     strLogical = Trim(strLogical) + Trim(vecLines[i]);
                     continue;

@@ -151,6 +151,37 @@ TEST(RegDocument, ValueBrokenOffAtTheEndSwallowsNothingWrittenAfterIt)
     EXPECT_EQ(v.vecData, (std::vector<uint8_t>{1, 2, 3}));
 }
 
+TEST(RegDocument, StrayCarriageReturnsMeanTheSameBeforeAndAfterASave)
+{
+    // found by fuzzing: a line ending in two carriage returns lost one of them on saving, so a
+    // line ignored on the first read became a value on the next one and hid a value written
+    // meanwhile (here the program's own "Port" behind an older "port" further down)
+    for (const char* pszNewline : {"\n", "\r\n"})
+    {
+        const std::string strNl = pszNewline;
+        const std::string strText = "Windows Registry Editor Version 5.00" + strNl +
+                                    "[HKEY_CURRENT_USER\\SOFTWARE\\Vantor\\SICCT-Config]" + strNl +
+                                    "\"x\"=\"y\"" + strNl + "\"port\"=dword:00000020\r\r\n\"Other\"=dword:1\r\n";
+        CRegDocument doc;
+        doc.Parse(strText);
+        CRegDocument::SValue v;
+        ASSERT_TRUE(doc.Find(kCu, kKey, "Port", v)) << "a stray carriage return is no part of the value";
+        EXPECT_EQ(v.vecData, Dword(0x20));
+        // nothing but line endings of the document's own form is rewritten
+        EXPECT_EQ(doc.Serialize(), strText) << strNl.size();
+
+        doc.Set(kCu, kKey, "Port", os::REG_TYPE_DWORD, Dword(443));
+        const std::string strSaved = doc.Serialize();
+        CRegDocument again;
+        again.Parse(strSaved);
+        ASSERT_TRUE(again.Find(kCu, kKey, "Port", v));
+        EXPECT_EQ(v.vecData, Dword(443)) << strSaved;
+        ASSERT_TRUE(again.Find(kCu, kKey, "Other", v));
+        EXPECT_EQ(v.vecData, Dword(1));
+        EXPECT_EQ(again.Serialize(), strSaved) << "a second save changes nothing";
+    }
+}
+
 TEST(RegDocument, SetReplacesInPlaceAndKeepsEverythingElse)
 {
     const std::string strText = "REGEDIT4\r\n"
