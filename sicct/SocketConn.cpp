@@ -14,6 +14,9 @@
 #include <openssl/err.h>
 #include <openssl/ssl.h>
 
+#include <csignal>
+#include <mutex>
+
 #include "TlsClientContext.h"
 #include "Trace.h"
 
@@ -68,7 +71,14 @@ struct CSocketConn::STls
     std::unique_ptr<SSL, SSslFree> pSsl;
 };
 
-CSocketConn::CSocketConn() = default;
+CSocketConn::CSocketConn()
+{
+    // OpenSSL writes to the socket with write() (alerts, close_notify, records), which raises
+    // SIGPIPE when the terminal has hung up and would end the whole program. A broken link is
+    // reported through the return codes instead, so the signal is ignored once per process.
+    static std::once_flag s_once;
+    std::call_once(s_once, [] { std::signal(SIGPIPE, SIG_IGN); });
+}
 
 CSocketConn::~CSocketConn()
 {
