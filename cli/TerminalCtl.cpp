@@ -10,7 +10,7 @@
 #include "CertListDownloadRun.h"
 #include "CertValidity.h"
 #include "CliCodes.h"
-#include "CliFinder.h"
+#include "MiddlewareFinder.h"
 #include "ConsoleSink.h"
 #include "DiagnosisExport.h"
 #include "DiagnosisRules.h"
@@ -187,7 +187,7 @@ void WriteValueRows(std::ostream& out, const std::vector<SValueRow>& vecRows)
 }
 } // namespace
 
-CTerminalCtl::CTerminalCtl(SCliEnvironment env) : m_env(std::move(env)), m_nDiscoveryPort(CCliFinder::kDefaultDiscoveryPort)
+CTerminalCtl::CTerminalCtl(SCliEnvironment env) : m_env(std::move(env)), m_nDiscoveryPort(CMiddlewareFinder::kDefaultDiscoveryPort)
 {
     if (m_env.pCancel == nullptr)
         m_env.pCancel = &m_bOwnCancel;
@@ -220,7 +220,7 @@ CTerminalFinder& CTerminalCtl::Finder()
     if (m_env.pFinder != nullptr)
         return *m_env.pFinder;
     if (!m_pOwnFinder)
-        m_pOwnFinder = std::make_unique<CCliFinder>(m_env.pHidSystem, m_nDiscoveryPort);
+        m_pOwnFinder = std::make_unique<CMiddlewareFinder>(m_env.pHidSystem, m_nDiscoveryPort);
     return *m_pOwnFinder;
 }
 
@@ -247,7 +247,7 @@ int CTerminalCtl::Dispatch(int argc, const char* const* argv)
     app.footer(ExitCodeHelp());
     app.set_version_flag("--version", std::string("terminalctl ") + TC_VERSION_TEXT);
     app.require_subcommand(0, 1);
-    int nDiscoveryPort = CCliFinder::kDefaultDiscoveryPort;
+    int nDiscoveryPort = CMiddlewareFinder::kDefaultDiscoveryPort;
     app.add_option("--discovery-port", nDiscoveryPort,
                    "UDP port the discovery requests go to (default 4742; for simulators)")
         ->check(CLI::Range(1, 65535));

@@ -34,7 +34,7 @@ struct SCliEnvironment
     os::CLibraryLoader* pLoader = nullptr;     // CT-API libraries
     os::CClock* pClock = nullptr;              // certificate validity
     os::CHidSystem* pHidSystem = nullptr;      // USB search; null: none
-    CTerminalFinder* pFinder = nullptr;        // null: the middleware's search (CCliFinder)
+    CTerminalFinder* pFinder = nullptr;        // null: the middleware's search (CMiddlewareFinder)
     std::atomic<bool>* pCancel = nullptr;      // set by Ctrl-C; the runs' cancel flag
     bool bProgressBar = false;                 // standard output is a terminal
     int nTerminalWidth = 80;

@@ -1,7 +1,14 @@
 #!/usr/bin/env bash
-# The main job, end to end, without hardware and without leaving loopback: a simulated
-# terminal answers on 127.0.0.1, and terminalctl adds it by address, runs a diagnosis with
-# the export file, shows its certificate validity and downloads a firmware file into it.
+# The main job, end to end, without hardware: a simulated terminal answers on 127.0.0.1.
+#
+# With a display ($DISPLAY set) the main window opens, its discovery requests going to the
+# simulator's responder; add the simulated terminal by typing 127.0.0.1 into "Terminal IP
+# Adresse" and pressing "Hinzufügen". Closing the window ends the demo and the simulator.
+# Note that the window searches every Ethernet adapter at start, as it does in the practice.
+#
+# Without a display (or with TC_DEMO=cli) terminalctl adds the terminal by address, runs a
+# diagnosis with the export file, shows its certificate validity and downloads a firmware
+# file into it; nothing leaves loopback.
 #
 # Environment: BUILD_DIR (default build/), DEMO_DIR (where the export and the demo firmware
 # go; default $BUILD_DIR/demo). The demo uses its own settings folder (TC_SETTINGS_ROOT) so
@@ -51,6 +58,22 @@ read -r term_name _ term_port _ < "$demo/ports"
 [[ -n "$discovery_port" && -n "$term_port" ]] || { echo "demo: no ports from the simulator" >&2; exit 1; }
 ctl_args=(--discovery-port "$discovery_port")
 
+if [[ -n "${DISPLAY:-}" && "${TC_DEMO:-}" != cli ]]; then
+  gui="$build/app/ui/terminal-console"
+  [[ -x "$gui" ]] || { echo "demo: $gui is missing (built without the GUI?); TC_DEMO=cli runs the command line demo" >&2; exit 1; }
+  cat <<EOT
+
+Simulated terminal: $term_name on 127.0.0.1:$term_port (discovery on 127.0.0.1:$discovery_port)
+Opening Terminal Console. To add the simulated terminal, type 127.0.0.1 into
+"Terminal IP Adresse" and press "Hinzufügen" (Alt+H); then choose an action, e.g.
+"Diagnose". Close the window to end the demo.
+EOT
+  rc=0
+  "$gui" --discovery-port "$discovery_port" || rc=$?
+  stop_sim
+  exit "$rc"
+fi
+
 # 2. "Hinzufügen": unicast discovery of 127.0.0.1, as a table and as JSON.
 step "Terminal by address" terminalctl query 127.0.0.1
 "$ctl" "${ctl_args[@]}" query 127.0.0.1
@@ -72,11 +95,6 @@ firmware="$demo/demo-firmware.bin"
 head -c 10000 /dev/urandom > "$firmware"
 step "Firmware download" terminalctl firmware 127.0.0.1 "$firmware" --password-stdin
 printf '12345678\n' | "$ctl" "${ctl_args[@]}" firmware 127.0.0.1 "$firmware" --password-stdin
-
-# --- GUI -------------------------------------------------------------------------------------
-# A later step opens the GUI here when a display is available ([[ -n "${DISPLAY:-}" ]]), with
-# the simulator still running. Nothing is started yet.
-# ---------------------------------------------------------------------------------------------
 
 stop_sim
 printf '\nDemo terminal: %s on 127.0.0.1:%s\n' "$term_name" "$term_port"

@@ -12,6 +12,8 @@ PACKAGES=(
   qt6-base-dev
   xvfb xauth x11-utils
   iproute2 python3 file
+  xdotool
+  clang libclang-rt-14-dev
 )
 
 missing=()

@@ -3,10 +3,37 @@
 #include "Configuration.h"
 #include "HidDevice.h"
 #include "LanDevice.h"
+#include "NetAdapterList.h"
 #include "SicctDevice.h"
 
-CMiddlewareFinder::CMiddlewareFinder(os::CHidSystem* pHidSystem, std::string strConfigPath)
-    : m_pHidSystem(pHidSystem), m_strConfigPath(std::move(strConfigPath))
+namespace
+{
+/// The loopback interface as the one adapter of a query to a loopback address: host mask,
+/// so that even a broadcast entry could never leave 127.0.0.1.
+class CLoopbackAdapter final : public CNetAdapterList
+{
+public:
+    bool List(std::vector<CAdapterAddress>& vecAddresses) override
+    {
+        vecAddresses = {CAdapterAddress{"lo", true, true, 0x7F000001u, 0xFFFFFFFFu}};
+        return true;
+    }
+};
+
+/// Takes the newly allocated records a transport hands over into our ownership.
+void TakeRecords(std::vector<CDeviceInfo*>& vecRaw, std::vector<std::unique_ptr<CDeviceInfo>>& vecFound)
+{
+    for (CDeviceInfo* pDevice : vecRaw)
+    {
+        if (pDevice != nullptr)
+            vecFound.emplace_back(pDevice);
+    }
+    vecRaw.clear();
+}
+} // namespace
+
+CMiddlewareFinder::CMiddlewareFinder(os::CHidSystem* pHidSystem, uint16_t nDiscoveryPort, std::string strConfigPath)
+    : m_pHidSystem(pHidSystem), m_nDiscoveryPort(nDiscoveryPort), m_strConfigPath(std::move(strConfigPath))
 {
 }
 
@@ -15,14 +42,10 @@ int CMiddlewareFinder::FindLanTerminals(std::vector<std::unique_ptr<CDeviceInfo>
     CSicctDevice sicct;
     CLanDevice lan;
     lan.SetOwner(&sicct);
+    lan.SetDiscoveryTargetPort(m_nDiscoveryPort);
     std::vector<CDeviceInfo*> vecRaw;
     lan.GetDevices(vecRaw);
-    // The transport hands over newly allocated records: take each into our ownership.
-    for (CDeviceInfo* pDevice : vecRaw)
-    {
-        if (pDevice != nullptr)
-            vecFound.emplace_back(pDevice);
-    }
+    TakeRecords(vecRaw, vecFound);
     lan.SetOwner(nullptr);
     return FIND_OK;
 }
@@ -36,11 +59,7 @@ int CMiddlewareFinder::FindUsbTerminals(std::vector<std::unique_ptr<CDeviceInfo>
     hid.SetOwner(&sicct);
     std::vector<CDeviceInfo*> vecRaw;
     hid.GetDevices(vecRaw);
-    for (CDeviceInfo* pDevice : vecRaw)
-    {
-        if (pDevice != nullptr)
-            vecFound.emplace_back(pDevice);
-    }
+    TakeRecords(vecRaw, vecFound);
     hid.SetOwner(nullptr);
     return FIND_OK;
 }
@@ -66,9 +85,11 @@ int CMiddlewareFinder::ReadConfiguredTerminals(std::vector<std::unique_ptr<CDevi
 
 std::unique_ptr<CDeviceInfo> CMiddlewareFinder::QueryTerminalByAddress(uint32_t nIpv4)
 {
+    CLoopbackAdapter loopback;
     CSicctDevice sicct;
-    CLanDevice lan;
+    CLanDevice lan(IsLoopback(nIpv4) ? &loopback : nullptr);
     lan.SetOwner(&sicct);
+    lan.SetDiscoveryTargetPort(m_nDiscoveryPort);
     std::unique_ptr<CDeviceInfo> pDevice = lan.GetDevice(nIpv4);
     lan.SetOwner(nullptr);
     return pDevice;

@@ -407,7 +407,13 @@ void CSICCTConfigDlg::OnAddTerminal()
             vec.push_back(pFinder->QueryTerminalByAddress(nAddress));
             return vec;
         },
-        [this](search::DeviceList vec) {
+        [this, nAddress](search::DeviceList vec) {
+            const CDeviceInfo* pAnswer = vec.empty() ? nullptr : vec.front().get();
+            const std::string strLine =
+                pAnswer != nullptr ? "terminal added by address: " + pAnswer->GetIpAddress() + ", MAC " +
+                                         pAnswer->GetMacAddress() + ", " + pAnswer->GetName()
+                                   : "no answer from " + search::Ipv4ToText(nAddress);
+            TC_TRACE("Search", trace::LEVEL_INFO, strLine.c_str(), 0);
             if (!vec.empty())
                 ReplaceOrAddTerminalRow(std::move(vec.front()));
             m_pList->setEnabled(true);

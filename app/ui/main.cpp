@@ -1,9 +1,11 @@
 // terminal-console: finds and maintains card terminals (Qt 6 Widgets front end).
 // main wires the Linux platform services into the application object.
 #include <QApplication>
+#include <QCommandLineParser>
 #include <QIcon>
 
 #include <csignal>
+#include <cstdio>
 
 #include "ClockLinux.h"
 #include "DebugOutputLinux.h"
@@ -13,6 +15,7 @@
 #include "HidSystemLinux.h"
 #include "InstanceLockLinux.h"
 #include "LibraryLoaderLinux.h"
+#include "MiddlewareFinder.h"
 #include "RegFileStore.h"
 #include "SICCTConfigApp.h"
 #include "SyslogLinux.h"
@@ -30,6 +33,25 @@ int main(int argc, char** argv)
     for (int nSize : {16, 32, 48, 64, 128, 256})
         icon.addFile(QStringLiteral(":/img/app_%1.png").arg(nSize), QSize(nSize, nSize));
     QApplication::setWindowIcon(icon);
+
+    // --discovery-port: where the search sends its discovery requests (a terminal simulator's
+    // responder on another port than 4742; ./run uses it).
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QStringLiteral("Finds and maintains SICCT card terminals."));
+    parser.addHelpOption();
+    const QCommandLineOption discoveryPortOption(
+        QStringLiteral("discovery-port"),
+        QStringLiteral("UDP port the discovery requests go to (default 4742; for simulators)."), QStringLiteral("port"),
+        QString::number(CMiddlewareFinder::kDefaultDiscoveryPort));
+    parser.addOption(discoveryPortOption);
+    parser.process(app);
+    bool bPortOk = false;
+    const uint nDiscoveryPort = parser.value(discoveryPortOption).toUInt(&bPortOk);
+    if (!bPortOk || nDiscoveryPort == 0 || nDiscoveryPort > 65535)
+    {
+        std::fprintf(stderr, "terminal-console: --discovery-port needs a port from 1 to 65535\n");
+        return 2;
+    }
 
     // The lock lives until the process ends, so a second start sees it during the whole run.
     os::CInstanceLockLinux lock;
@@ -49,6 +71,7 @@ int main(int argc, char** argv)
     dialogServices.pLoader = &loader;
     dialogServices.pClock = &clock;
     CDialogLauncher launcher(dialogServices);
+    CMiddlewareFinder finder(&hidSystem, static_cast<uint16_t>(nDiscoveryPort));
 
     CSICCTConfigApp::SPlatform platform;
     platform.pLock = &lock;
@@ -58,6 +81,7 @@ int main(int argc, char** argv)
     platform.pVersionReader = &versionReader;
     platform.pStore = &store;
     platform.pHidSystem = &hidSystem;
+    platform.pFinder = &finder;
     platform.pLauncher = &launcher;
     CSICCTConfigApp theApp(platform);
     return theApp.InitInstance(QCoreApplication::applicationFilePath().toStdString());

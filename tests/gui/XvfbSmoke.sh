@@ -1,18 +1,24 @@
 #!/usr/bin/env bash
 # Smoke test of the real program: starts terminal-console under Xvfb inside a network
 # namespace of its own (so its start-up search never reaches a real network), optionally with
-# the terminal simulator answering the discovery from a second namespace over a veth pair,
-# photographs the main window and ends the program by its PID.
+# the terminal simulator, photographs the main window and ends the program by its PID.
 #
-#   XvfbSmoke.sh <terminal-console> <tc_xshot> <artifacts dir> [<sicct-terminal-sim> <scenario.json>]
+#   XvfbSmoke.sh <terminal-console> <tc_xshot> <artifacts dir> [<sicct-terminal-sim> <scenario.json> [add]]
+#
+# With a simulator the terminals answer the start-up search from a second namespace over a
+# veth pair. With "add" the simulator runs on the program's own loopback instead (its
+# responder on a free UDP port, given to the program with --discovery-port) and the test types
+# 127.0.0.1 into the address field and presses "Hinzufügen", as a user does with ./run; the
+# added row must show the simulated terminal's MAC address.
 #
 # Exit 77 (skipped) when not root or namespaces cannot be made.
 set -u
-prog=$1 shot=$2 outdir=$3 sim=${4:-} scenario=${5:-}
+prog=$1 shot=$2 outdir=$3 sim=${4:-} scenario=${5:-} mode=${6:-}
 
 if [ "$(id -u)" -ne 0 ]; then echo "SKIP: needs root for network namespaces"; exit 77; fi
 command -v xvfb-run >/dev/null || { echo "SKIP: xvfb-run missing"; exit 77; }
 command -v xwininfo >/dev/null || { echo "SKIP: xwininfo missing"; exit 77; }
+if [ "$mode" = add ]; then command -v xdotool >/dev/null || { echo "SKIP: xdotool missing"; exit 77; }; fi
 
 tag=tcsmoke$$
 nsGui=${tag}g nsSim=${tag}s
@@ -29,7 +35,16 @@ trap cleanup EXIT
 ip netns add "$nsGui" || { echo "SKIP: ip netns add failed"; exit 77; }
 ip -n "$nsGui" link set lo up
 
-if [ -n "$sim" ]; then
+progArgs=""
+if [ -n "$sim" ] && [ "$mode" = add ]; then
+  ip netns exec "$nsGui" "$sim" --scenario "$scenario" --bind 127.0.0.1 --discovery-port 0 \
+     --port-file "$work/ports" > "$work/sim.log" 2>&1 &
+  simPid=$!
+  for _ in $(seq 50); do [ -s "$work/ports" ] && grep -q '^discovery on ' "$work/sim.log" && break; sleep 0.1; done
+  discoveryPort=$(sed -n 's/^discovery on 127\.0\.0\.1:\([0-9]*\)$/\1/p' "$work/sim.log")
+  [ -n "$discoveryPort" ] || { echo "FAIL: simulator did not start"; cat "$work/sim.log"; exit 1; }
+  progArgs="--discovery-port $discoveryPort"
+elif [ -n "$sim" ]; then
   ip netns add "$nsSim" || { echo "SKIP: ip netns add failed"; exit 77; }
   ip -n "$nsSim" link set lo up
   # A veth pair between the two: the program sees one Ethernet adapter, the simulator the other.
@@ -61,6 +76,7 @@ EOR
 cat > "$work/appdata/Vantor/CtApi/ctvnt.xml" <<EOX
 <?xml version="1.0" encoding="UTF-8"?>
 <root>
+  <DebugToFileOutput>$work/trace.log</DebugToFileOutput>
   <Terminals>
     <Terminal><Port>1</Port><Name>Empfang</Name><LogicalName>10.78.0.2:4743:48</LogicalName><ConnectionType>LAN</ConnectionType></Terminal>
   </Terminals>
@@ -72,10 +88,25 @@ cat > "$work/appdata/Vantor/CtApi/ClientTerminalMapping.xml" <<EOX
   <TerminalMap ThinClientMAC="" ThinClientName="smoke" ThinClientIP="10.78.0.1" TerminalMAC="02:4E:7A:10:00:01" TerminalIP="10.78.0.2"/>
 </TerminalMaps>
 EOX
+if [ "$mode" = add ]; then
+  # Types 127.0.0.1 into "Terminal IP Adresse" (Alt+T) and presses "Hinzufügen" (Alt+H).
+  cat > "$work/add.sh" <<'EOA'
+#!/usr/bin/env bash
+wid=$(xdotool search --name '^Terminal Console$' | head -n 1)
+[ -n "$wid" ] || { echo "add: no window"; exit 1; }
+xdotool windowfocus --sync "$wid"
+xdotool key --clearmodifiers alt+t
+xdotool type --delay 30 127.0.0.1
+xdotool key --clearmodifiers alt+h
+# The query waits up to 3 s for the answer; then the row is there.
+sleep 4
+EOA
+  chmod +x "$work/add.sh"
+fi
 cat > "$work/run.sh" <<EOS
 #!/usr/bin/env bash
 export XDG_RUNTIME_DIR=$work/xdg XDG_CONFIG_HOME=$work/config TC_SETTINGS_ROOT=$work/settings QT_QPA_PLATFORM=xcb
-"$prog" > "$work/app.log" 2>&1 &
+"$prog" $progArgs > "$work/app.log" 2>&1 &
 pid=\$!
 geom=""
 for _ in \$(seq 100); do
@@ -84,6 +115,7 @@ for _ in \$(seq 100); do
 done
 # Let the start-up search end (3 s after the last discovery answer) and the list fill.
 sleep 5
+[ -x "$work/add.sh" ] && "$work/add.sh"
 x=\$(echo "\$geom" | awk '/Absolute upper-left X/ {print \$4}')
 y=\$(echo "\$geom" | awk '/Absolute upper-left Y/ {print \$4}')
 w=\$(echo "\$geom" | awk '/Width:/ {print \$2}')
@@ -102,11 +134,18 @@ rc=$?
 if [ $rc -ne 0 ] || [ ! -s "$work/shot.png" ]; then
   echo "FAIL: no screenshot (rc $rc)"; cat "$work/app.log" 2>/dev/null; exit 1
 fi
+if [ "$mode" = add ] && ! grep -aq 'terminal added by address: 127\.0\.0\.1, MAC 02:4E:7A:10:00:01' "$work/trace.log"; then
+  echo "FAIL: the simulated terminal was not added by its address"; grep -a 'Search' "$work/trace.log" | tail -n 20
+  mkdir -p "$outdir"; cp "$work/shot.png" "$outdir/terminal-console-main-added-failed.png"
+  cp "$work/trace.log" "$outdir/terminal-console-main-added-failed-trace.log" 2>/dev/null; exit 1
+fi
 mkdir -p "$outdir"
 name=terminal-console-main.png
 [ -n "$sim" ] && name=terminal-console-main-sim.png
+[ "$mode" = add ] && name=terminal-console-main-added.png
 cp "$work/shot.png" "$outdir/$name"
 cp "$work/app.log" "$outdir/${name%.png}.log" 2>/dev/null
+cp "$work/trace.log" "$outdir/${name%.png}-trace.log" 2>/dev/null
 [ -n "$sim" ] && cp "$work/sim.log" "$outdir/${name%.png}-simulator.log" 2>/dev/null
 echo "screenshot: $outdir/$name"
 exit 0
