@@ -1,7 +1,8 @@
 #pragma once
 #include <cstddef>
 #include <string>
-#include <string.h>
+
+#include "SecureWipe.h"
 
 /// CSecretText: a password held in one buffer that is reserved once (so no reallocation leaves
 /// a copy behind) and overwritten with zeros when cleared or destroyed. Not copyable; the
@@ -39,12 +40,7 @@ public:
     void Clear() { WipeString(m_str); }
 
     /// Overwrites a string's characters with zeros and empties it.
-    static void WipeString(std::string& str)
-    {
-        if (!str.empty())
-            ::explicit_bzero(str.data(), str.size());
-        str.clear();
-    }
+    static void WipeString(std::string& str) { os::SecureWipe(str); }
 
 private:
     std::string m_str;

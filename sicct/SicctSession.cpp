@@ -1,5 +1,7 @@
 #include "SicctSession.h"
 
+#include "SecureWipe.h"
+
 #include <chrono>
 #include <cstdio>
 #include <memory>
@@ -77,11 +79,14 @@ CSicctSession::CSicctSession(CWorkerSink& sink, const CSessionSettings* pSetting
 CSicctSession::~CSicctSession()
 {
     StopReceiveThread();
+    os::SecureWipe(m_strPassword);
+    os::SecureWipe(m_vecTx);
 }
 
 void CSicctSession::SetCredentials(const std::string& strUser, const std::string& strPassword)
 {
     m_strUser = strUser;
+    os::SecureWipe(m_strPassword);
     m_strPassword = strPassword;
 }
 
@@ -484,7 +489,11 @@ bool CSicctSession::OpenCtSession(std::atomic<bool>& bCancel)
         return false;
     }
     Report(2007);
-    if (Transmit(vecApdu) == 0)
+    // The login command and its envelope hold the password: cleared as soon as they are sent.
+    const size_t nSent = Transmit(vecApdu);
+    os::SecureWipe(vecApdu);
+    os::SecureWipe(m_vecTx);
+    if (nSent == 0)
         return false;
     m_bError = true;
     std::vector<uint8_t> vecBody;

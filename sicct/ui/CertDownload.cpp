@@ -1,5 +1,7 @@
 #include "CertDownload.h"
 
+#include "SecureWipe.h"
+
 #include <QApplication>
 #include <algorithm>
 #include <QCloseEvent>
@@ -12,6 +14,7 @@
 
 #include "CertListDownloadRun.h"
 #include "DialogKit.h"
+#include "ReportText.h"
 #include "LogEdit.h"
 #include "QtWorkerSink.h"
 #include "SessionSettings.h"
@@ -150,10 +153,10 @@ void CCertDownload::OnStart()
     const bool bStarted = m_worker.Start([this, pJob, pSink, pCancel, params]() mutable {
         const ERunEnd eEnd = pJob->run.Transfer(params, pCancel.get());
         // The password is not kept beyond the run.
-        std::fill(params.strPassword.begin(), params.strPassword.end(), '\0');
+        os::SecureWipe(params.strPassword);
         pSink->PostCall([this, eEnd] { OnRunEnded(eEnd); });
     });
-    std::fill(params.strPassword.begin(), params.strPassword.end(), '\0');  // the worker has its copy
+    os::SecureWipe(params.strPassword);  // the worker has its copy
     if (!bStarted)
     {
         UpdateStartEnabled();
@@ -193,7 +196,7 @@ void CCertDownload::OnWorkerMessage(const SWorkerMessage& msg)
     case wm::WM_REPORT:
         // The status icon has no place in this dialog.
         if (msg.nWParam != wm::STATUS_ICON)
-            m_dots.Log(*m_pLog, msg.nWParam, dlgkit::ReportText(msg), false);
+            m_dots.Log(*m_pLog, msg.nWParam, wm::ReportText(msg), false);
         break;
     case wm::WM_OPERATION:
         m_bOperation = msg.nWParam == 0;

@@ -1,5 +1,7 @@
 #include "FWDownloadDlg.h"
 
+#include "SecureWipe.h"
+
 #include <QCloseEvent>
 #include <QFileInfo>
 #include <QGridLayout>
@@ -16,6 +18,7 @@
 #include <cstdio>
 
 #include "DialogKit.h"
+#include "ReportText.h"
 #include "FirmwareDownloadRun.h"
 #include "LogEdit.h"
 #include "PictureEx.h"
@@ -288,7 +291,7 @@ void CFWDownloadDlg::OnStart()
             return;
         params.strUser = strUser;
         params.strPassword = strPassword;
-        std::fill(strPassword.begin(), strPassword.end(), '\0');
+        os::SecureWipe(strPassword);
     }
 
     auto pCancel = std::make_shared<std::atomic<bool>>(false);
@@ -305,11 +308,11 @@ void CFWDownloadDlg::OnStart()
             run.SetCtApiResetWait(fnResetWait);
         const ERunEnd eEnd = run.Run(params, *pCancel);
         // The password is not kept beyond the run.
-        std::fill(params.strPassword.begin(), params.strPassword.end(), '\0');
+        os::SecureWipe(params.strPassword);
         // Queued behind the run's last message; dropped when the dialog is gone.
         pSink->PostCall([this, eEnd] { OnRunEnded(eEnd); });
     });
-    std::fill(params.strPassword.begin(), params.strPassword.end(), '\0');  // the worker has its copy
+    os::SecureWipe(params.strPassword);  // the worker has its copy
     if (!bStarted)
         return;
     m_pCancel = pCancel;
@@ -351,7 +354,7 @@ void CFWDownloadDlg::OnReport(const SWorkerMessage& msg)
         SetStatusIcon(msg.nLParam);
         return;
     }
-    m_dots.Log(*m_pLog, msg.nWParam, dlgkit::ReportText(msg), true);
+    m_dots.Log(*m_pLog, msg.nWParam, wm::ReportText(msg), true);
 }
 
 void CFWDownloadDlg::OnPacketSent(int64_t nBytes)
