@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "ReportText.h"
 #include "Texts.h"
 
 namespace
@@ -19,33 +20,12 @@ CConsoleSink::CConsoleSink(std::ostream& out, EStyle eStyle) : m_out(out), m_eSt
 
 std::string CConsoleSink::ReportText(const SWorkerMessage& msg)
 {
-    if (msg.eMessage != wm::WM_REPORT || msg.nWParam == wm::STATUS_ICON)
-        return {};
-    if (msg.nWParam == wm::REPORT_PAYLOAD_TEXT)
-    {
-        const std::string* pText = std::get_if<std::string>(&msg.payload);
-        return pText != nullptr ? *pText : std::string();
-    }
-    if (msg.nWParam == wm::TEXT_WSA_ERROR)
-        return texts::Format(static_cast<int>(wm::TEXT_WSA_ERROR), static_cast<unsigned>(msg.nLParam));
-    if (msg.nWParam == wm::TEXT_LOG_RECORD)
-    {
-        const WorkerLogRecord* pRecord = std::get_if<WorkerLogRecord>(&msg.payload);
-        if (pRecord == nullptr)
-            return {};
-        std::string strText = pRecord->strText;
-        char sz[4];
-        for (uint8_t b : pRecord->vecData)
-        {
-            std::snprintf(sz, sizeof sz, "%02X ", b);
-            strText += sz;
-        }
-        return strText;
-    }
-    const std::string_view sv = texts::Get(static_cast<int>(msg.nWParam));
-    if (sv.empty())
-        return "#" + std::to_string(msg.nWParam);  // a number the table lacks stays visible
-    return std::string(sv);
+    std::string strText = wm::ReportText(msg);
+    // A number the table lacks stays visible.
+    if (strText.empty() && msg.eMessage == wm::WM_REPORT && msg.nWParam > 0 && msg.nWParam <= 0xFFFF &&
+        texts::Get(static_cast<int>(msg.nWParam)).empty())
+        strText = "#" + std::to_string(msg.nWParam);
+    return strText;
 }
 
 void CConsoleSink::Deliver(SWorkerMessage msg)

@@ -17,6 +17,7 @@
 #include "DiagnosisRules.h"
 #include "DiagnosisRun.h"
 #include "DialogKit.h"
+#include "ReportText.h"
 #include "LogEdit.h"
 #include "PictureEx.h"
 #include "QtWorkerSink.h"
@@ -424,7 +425,7 @@ void CDiagnosticsDialog::OnWorkerMessage(const SWorkerMessage& msg)
         if (msg.nWParam == wm::STATUS_ICON)
             SetStatusIcon(msg.nLParam);
         else
-            m_dots.Log(*m_pLog, msg.nWParam, dlgkit::ReportText(msg), false);
+            m_dots.Log(*m_pLog, msg.nWParam, wm::ReportText(msg), false);
         break;
     case wm::WM_OPERATION: SetCloseAllowed(msg.nWParam != 0); break;
     case wm::WM_BUSY: SetBusy(msg.nWParam != 0); break;

@@ -51,36 +51,6 @@ QPixmap UnitImage(int nIndex)
     return QPixmap::fromImage(s_strip.copy(nIndex * 16, 0, 16, 16));
 }
 
-std::string ReportText(const SWorkerMessage& msg)
-{
-    if (msg.eMessage != wm::WM_REPORT || msg.nWParam == wm::STATUS_ICON)
-        return {};
-    if (msg.nWParam == wm::REPORT_PAYLOAD_TEXT)
-    {
-        const auto* pText = std::get_if<std::string>(&msg.payload);
-        return pText != nullptr ? *pText : std::string();
-    }
-    if (msg.nWParam == wm::TEXT_WSA_ERROR)
-        return texts::Format(static_cast<int>(wm::TEXT_WSA_ERROR), static_cast<unsigned>(msg.nLParam));
-    if (msg.nWParam == wm::TEXT_LOG_RECORD)
-    {
-        const auto* pRecord = std::get_if<WorkerLogRecord>(&msg.payload);
-        if (pRecord == nullptr)
-            return {};
-        std::string strText = pRecord->strText;
-        char sz[4];
-        for (uint8_t b : pRecord->vecData)
-        {
-            std::snprintf(sz, sizeof sz, "%02X ", b);
-            strText += sz;
-        }
-        return strText;
-    }
-    if (msg.nWParam <= 0 || msg.nWParam > 0xFFFF)
-        return {};
-    return std::string(texts::Get(static_cast<int>(msg.nWParam)));
-}
-
 QString OpenFile(const SDialogServices& services, QWidget* pParent, const QString& strCaption,
                  const QString& strFilters, const QString& strSelectedFilter, const QString& strStart)
 {

@@ -27,10 +27,6 @@ QPixmap StatusPixmap(int64_t nIconCode);
 /// The function-unit image strip 164: image nIndex (16 x 16), magenta as transparent.
 QPixmap UnitImage(int nIndex);
 
-/// The log text of a WM_REPORT (string number, text payload, 125 with its code, 1030 record
-/// with its bytes as "%02X "); empty for the status icon and unknown numbers.
-std::string ReportText(const SWorkerMessage& msg);
-
 /// The standard hooks where a service left them empty.
 QString OpenFile(const SDialogServices& services, QWidget* pParent, const QString& strCaption,
                  const QString& strFilters, const QString& strSelectedFilter, const QString& strStart);

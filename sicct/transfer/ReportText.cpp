@@ -1,0 +1,38 @@
+#include "ReportText.h"
+
+#include <cstdio>
+
+#include "Texts.h"
+
+namespace wm
+{
+std::string ReportText(const SWorkerMessage& msg)
+{
+    if (msg.eMessage != WM_REPORT || msg.nWParam == STATUS_ICON)
+        return {};
+    if (msg.nWParam == REPORT_PAYLOAD_TEXT)
+    {
+        const auto* pText = std::get_if<std::string>(&msg.payload);
+        return pText != nullptr ? *pText : std::string();
+    }
+    if (msg.nWParam == TEXT_WSA_ERROR)
+        return texts::Format(static_cast<int>(TEXT_WSA_ERROR), static_cast<unsigned>(msg.nLParam));
+    if (msg.nWParam == TEXT_LOG_RECORD)
+    {
+        const auto* pRecord = std::get_if<WorkerLogRecord>(&msg.payload);
+        if (pRecord == nullptr)
+            return {};
+        std::string strText = pRecord->strText;
+        char sz[4];
+        for (uint8_t b : pRecord->vecData)
+        {
+            std::snprintf(sz, sizeof sz, "%02X ", b);
+            strText += sz;
+        }
+        return strText;
+    }
+    if (msg.nWParam <= 0 || msg.nWParam > 0xFFFF)
+        return {};
+    return std::string(texts::Get(static_cast<int>(msg.nWParam)));
+}
+} // namespace wm
