@@ -11,6 +11,7 @@
 
 #include "CtApiSimLink.h"
 
+#include <atomic>
 #include <chrono>
 #include <cstring>
 #include <map>
@@ -32,12 +33,34 @@ struct SLinkTable
     std::map<unsigned short, std::shared_ptr<CCtApiSimLink>> mapLinks;
 };
 
-// Never destroyed: a call abandoned by its caller may still be running inside this library
-// while the process runs its exit handlers.
+// Calls running inside the library now. A call abandoned by its caller may still run while
+// the library is unloaded or the process runs its exit handlers; the table then stays.
+std::atomic<int> g_nCallsInside{0};
+SLinkTable* g_pTable = nullptr;
+
+struct SCallGuard
+{
+    SCallGuard() { g_nCallsInside.fetch_add(1); }
+    ~SCallGuard() { g_nCallsInside.fetch_sub(1); }
+    SCallGuard(const SCallGuard&) = delete;
+    SCallGuard& operator=(const SCallGuard&) = delete;
+};
+
 SLinkTable& Table()
 {
-    static SLinkTable* pTable = new SLinkTable;
+    static SLinkTable* pTable = g_pTable = new SLinkTable;
     return *pTable;
+}
+
+// On dlclose (and at exit): the table and every link still open go with the library, unless a
+// call is still inside; each load of the library starts a table of its own.
+__attribute__((destructor)) void ReleaseTable()
+{
+    if (g_nCallsInside.load() == 0)
+    {
+        delete g_pTable;
+        g_pTable = nullptr;
+    }
 }
 
 std::shared_ptr<CCtApiSimLink> FindLink(unsigned short ctn)
@@ -65,6 +88,7 @@ signed char Code(int n)
 
 TC_CTAPI_EXPORT signed char CT_init(unsigned short ctn, unsigned short pn)
 {
+    SCallGuard guard;
     (void)pn; // one simulated terminal per configuration; the port number selects nothing
     try
     {
@@ -97,6 +121,7 @@ TC_CTAPI_EXPORT signed char CT_init(unsigned short ctn, unsigned short pn)
 TC_CTAPI_EXPORT signed char CT_data(unsigned short ctn, unsigned char* dad, unsigned char* sad, unsigned short lenc,
                                     unsigned char* command, unsigned short* lenr, unsigned char* response)
 {
+    SCallGuard guard;
     try
     {
         if (!dad || !sad || !command || !lenr || !response || lenc < 4)
@@ -131,6 +156,7 @@ TC_CTAPI_EXPORT signed char CT_data(unsigned short ctn, unsigned char* dad, unsi
 
 TC_CTAPI_EXPORT signed char CT_close(unsigned short ctn)
 {
+    SCallGuard guard;
     try
     {
         std::shared_ptr<CCtApiSimLink> pLink;
