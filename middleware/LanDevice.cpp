@@ -39,7 +39,6 @@ constexpr int kDiscoveryPollMs = 50;
 constexpr int kDiscoveryReadyWaitMs = 1000;
 constexpr int kMaxPortBinds = 51;
 constexpr int kDiscoveryReceiveBuffer = 4 * 1024 * 1024;
-constexpr size_t kMaxMessageSize = 1024 * 1024 + mw::kEnvelopeHeaderSize;  // far above any SICCT answer
 constexpr int kReadChunk = 4096;
 constexpr const char* kLanLibraryName = "ctvnt.dll";
 constexpr const char* kMappingWildcard = "ClientTerminalMapping.xml";
@@ -511,6 +510,32 @@ void CLanDevice::HandleMessage(std::vector<uint8_t> vecMessage)
     SignalResponseLocked();
 }
 
+bool CLanDevice::CutEnvelopes(std::vector<uint8_t>& vecStream,
+                              const std::function<void(std::vector<uint8_t>)>& fnMessage)
+{
+    size_t nStart = 0;
+    bool bIntact = true;
+    while (vecStream.size() - nStart >= static_cast<size_t>(mw::kEnvelopeHeaderSize))
+    {
+        const uint32_t nBody = Be32(vecStream.data() + nStart + 6);
+        const size_t nTotal = static_cast<size_t>(nBody) + mw::kEnvelopeHeaderSize;
+        if (nTotal > kMaxMessageSize)
+        {
+            TC_TRACE(mw::kTraceCtApi, trace::LEVEL_ERROR, "message length out of range, connection dropped", nBody);
+            bIntact = false;
+            break;
+        }
+        if (vecStream.size() - nStart < nTotal)
+            break;
+        const auto itBegin = vecStream.begin() + static_cast<std::ptrdiff_t>(nStart);
+        fnMessage(std::vector<uint8_t>(itBegin, itBegin + static_cast<std::ptrdiff_t>(nTotal)));
+        nStart += nTotal;
+    }
+    // One erase per read, however many envelopes it carried.
+    vecStream.erase(vecStream.begin(), vecStream.begin() + static_cast<std::ptrdiff_t>(nStart));
+    return bIntact;
+}
+
 int CLanDevice::ListenerThread()
 {
     TC_TRACE(mw::kTraceCtApi, trace::LEVEL_ENTER, "(ListenerThread) entering", 0);
@@ -602,23 +627,8 @@ int CLanDevice::ListenerThread()
         vecStream.insert(vecStream.end(), vecChunk.begin(), vecChunk.begin() + nRead);
         // One read may carry the end of one message and the start of the next, or several
         // messages: each complete one is handled, the rest waits for more bytes.
-        bool bBroken = false;
-        while (vecStream.size() >= static_cast<size_t>(mw::kEnvelopeHeaderSize))
-        {
-            const size_t nTotal = static_cast<size_t>(Be32(vecStream.data() + 6)) + mw::kEnvelopeHeaderSize;
-            if (nTotal > kMaxMessageSize)
-            {
-                TC_TRACE(mw::kTraceCtApi, trace::LEVEL_ERROR, "message length out of range, connection dropped",
-                         Be32(vecStream.data() + 6));
-                bBroken = true;
-                break;
-            }
-            if (vecStream.size() < nTotal)
-                break;
-            std::vector<uint8_t> vecMessage(vecStream.begin(), vecStream.begin() + static_cast<long>(nTotal));
-            vecStream.erase(vecStream.begin(), vecStream.begin() + static_cast<long>(nTotal));
-            HandleMessage(std::move(vecMessage));
-        }
+        const bool bBroken =
+            !CutEnvelopes(vecStream, [this](std::vector<uint8_t> vecMessage) { HandleMessage(std::move(vecMessage)); });
         if (bBroken)
         {
             SignalLinkDown(false);

@@ -3,6 +3,7 @@
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -12,6 +13,7 @@
 
 #include "BaseDevice.h"
 #include "DeviceInfo.h"
+#include "MiddlewareCodes.h"
 
 class CNetAdapterList;
 
@@ -71,6 +73,14 @@ public:
     static std::array<uint8_t, 16> BuildDiscoveryRequest(uint32_t nLocalAddressHostOrder, uint16_t nAnswerPort);
     /// A datagram is an answer when it starts 80 02 or A1.
     static bool IsDiscoveryAnswer(const uint8_t* pData, int nLength);
+    /// The receive framing of the connection listener: cuts every complete envelope (10-byte
+    /// header, body length in bytes 6..9, big-endian) off the front of the bytes received so
+    /// far and hands each to fnMessage in order; an incomplete rest stays in vecStream for the
+    /// next read. False (the connection is to be dropped) when a header announces more than
+    /// kMaxMessageSize bytes; the envelopes before it have been handed over.
+    static bool CutEnvelopes(std::vector<uint8_t>& vecStream,
+                             const std::function<void(std::vector<uint8_t>)>& fnMessage);
+    static constexpr size_t kMaxMessageSize = 1024 * 1024 + mw::kEnvelopeHeaderSize;  // far above any SICCT answer
     /// Splits "host:port:protocol" (port between the first and the last colon; atoi rules).
     static bool ParseConnectionString(const std::string& strConnection, std::string& strHost, int& nPort,
                                       int& nProtocol);
