@@ -92,12 +92,19 @@ TEST(BaseDevice, ListenerStartsOnConnectAndKillReturnsWithinBound)
     EXPECT_TRUE(capture.HasMessage("(KillListener) leaving"));
 }
 
+// The listener thread counts its start once it runs: wait for it (bounded), never a fixed time.
+static void WaitForStarts(const CTestDevice& device, int nStarts)
+{
+    for (int i = 0; i < 200 && device.m_nStarts.load() < nStarts; ++i)
+        std::this_thread::sleep_for(milliseconds(10));
+}
+
 TEST(BaseDevice, OneListenerAtATimeAndRestartAfterItEndedByItself)
 {
     CTestDevice device;
     device.Connect("");
     device.Connect("");  // second start while one runs: no second thread
-    std::this_thread::sleep_for(milliseconds(30));
+    WaitForStarts(device, 1);
     EXPECT_EQ(device.m_nStarts.load(), 1);
 
     // The listener ends by itself (link lost); a later Connect must start a fresh one,
@@ -112,7 +119,7 @@ TEST(BaseDevice, OneListenerAtATimeAndRestartAfterItEndedByItself)
     device.m_bEndByItself = false;
     device.m_nSliceMs = 5000;
     device.Connect("");
-    std::this_thread::sleep_for(milliseconds(30));
+    WaitForStarts(device, 3);
     EXPECT_EQ(device.m_nStarts.load(), 3);
     EXPECT_TRUE(device.HasLiveListener());
 }
