@@ -8,8 +8,12 @@ if(TC_SANITIZE STREQUAL "address")
 elseif(TC_SANITIZE STREQUAL "thread")
   add_compile_options(-fsanitize=thread -fno-omit-frame-pointer)
   add_link_options(-fsanitize=thread)
+elseif(TC_SANITIZE STREQUAL "undefined")
+  # UBSan alone: for long fuzzing campaigns, several times faster than with ASan.
+  add_compile_options(-fsanitize=undefined -fno-sanitize-recover=undefined)
+  add_link_options(-fsanitize=undefined)
 elseif(NOT TC_SANITIZE STREQUAL "")
-  message(FATAL_ERROR "TC_SANITIZE must be empty, 'address' or 'thread'")
+  message(FATAL_ERROR "TC_SANITIZE must be empty, 'address', 'thread' or 'undefined'")
 endif()
 
 # libFuzzer builds (Clang): every library carries the coverage instrumentation, so that the

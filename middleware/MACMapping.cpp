@@ -63,6 +63,15 @@ bool CMACMapping::Load()
     return true;
 }
 
+bool CMACMapping::LoadText(const std::string& strXml)
+{
+    m_pDoc->Clear();
+    m_bLoaded = m_pDoc->Parse(strXml.data(), strXml.size()) == tinyxml2::XML_SUCCESS;
+    if (!m_bLoaded)
+        MW_TRACEF(mw::kTraceMacMapping, trace::LEVEL_INFO, 0, "Error: %s", m_pDoc->ErrorStr());
+    return m_bLoaded;
+}
+
 bool CMACMapping::AppendTerminalAddresses(std::string& strTargets)
 {
     if (!m_bLoaded && !Load())

@@ -24,6 +24,9 @@ public:
 
     /// Reads the file; false (logged "Error: %s") when it is missing or malformed.
     bool Load();
+    /// Takes the mapping from a text instead of the file (a copy of the file already read,
+    /// or a test's input); false when it is no well-formed XML.
+    bool LoadText(const std::string& strXml);
     /// Appends "address;" (lower-cased) for every TerminalMap with a non-empty "TerminalIP".
     /// Loads the file first when needed; false and nothing appended when it cannot be read.
     bool AppendTerminalAddresses(std::string& strTargets);

@@ -345,6 +345,14 @@ TEST(MACMapping, MissingOrBrokenFileAddsNothing)
     EXPECT_FALSE(broken.AppendTerminalAddresses(strTargets));
     EXPECT_EQ(strTargets, "255.255.255.255;");
 
+    // The same text held in memory: refused alike; a well-formed one replaces the file.
+    CMACMapping held(dir.File("none.xml"));
+    EXPECT_FALSE(held.LoadText("<TerminalMap TerminalIP=\"1.2.3.4\""));
+    EXPECT_FALSE(held.AppendTerminalAddresses(strTargets));
+    EXPECT_TRUE(held.LoadText("<Mapping><TerminalMap TerminalIP=\"1.2.3.4\"/></Mapping>"));
+    EXPECT_TRUE(held.AppendTerminalAddresses(strTargets));
+    EXPECT_EQ(strTargets, "255.255.255.255;1.2.3.4;");
+
     // Without a path: the configured one, else Common AppData.
     CCommonAppData::SetFolderOverride(dir.Path());
     EXPECT_EQ(CMACMapping::DefaultPath(), dir.Path() + "/Vantor/CtApi/ClientTerminalMapping.xml");
