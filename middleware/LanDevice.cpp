@@ -1,5 +1,6 @@
 #include "LanDevice.h"
 
+#include "SigPipeGuard.h"
 #include "TlsClientContext.h"
 
 #include <arpa/inet.h>
@@ -67,46 +68,6 @@ void SetTimeouts(int nSocket, int nReceiveMs, int nSendMs)
     ::setsockopt(nSocket, SOL_SOCKET, SO_RCVTIMEO, &tvReceive, sizeof tvReceive);
     ::setsockopt(nSocket, SOL_SOCKET, SO_SNDTIMEO, &tvSend, sizeof tvSend);
 }
-
-/// Blocks SIGPIPE on this thread while OpenSSL writes to a socket the peer may have closed,
-/// and swallows a SIGPIPE raised meanwhile: a lost terminal must not end the program.
-class CSigPipeGuard
-{
-public:
-    CSigPipeGuard()
-    {
-        sigset_t set;
-        sigemptyset(&set);
-        sigaddset(&set, SIGPIPE);
-        sigset_t pending;
-        sigpending(&pending);
-        m_bPendingBefore = sigismember(&pending, SIGPIPE) == 1;
-        pthread_sigmask(SIG_BLOCK, &set, &m_oldMask);
-    }
-    ~CSigPipeGuard()
-    {
-        if (!m_bPendingBefore)
-        {
-            sigset_t pending;
-            sigpending(&pending);
-            if (sigismember(&pending, SIGPIPE) == 1)
-            {
-                sigset_t set;
-                sigemptyset(&set);
-                sigaddset(&set, SIGPIPE);
-                const timespec tsZero{0, 0};
-                sigtimedwait(&set, nullptr, &tsZero);
-            }
-        }
-        pthread_sigmask(SIG_SETMASK, &m_oldMask, nullptr);
-    }
-    CSigPipeGuard(const CSigPipeGuard&) = delete;
-    CSigPipeGuard& operator=(const CSigPipeGuard&) = delete;
-
-private:
-    sigset_t m_oldMask{};
-    bool m_bPendingBefore = false;
-};
 
 /// Non-blocking connect bounded by nTimeoutMs; the socket is blocking again afterwards.
 bool ConnectBounded(int nSocket, const sockaddr_in& addr, int nTimeoutMs)
@@ -180,7 +141,7 @@ CLanDevice::~CLanDevice()
         std::lock_guard<std::mutex> lock(m_mtxIo);
         if (m_pSocketConn->pSsl != nullptr)
         {
-            CSigPipeGuard guard;
+            tls::CSigPipeGuard guard;
             SSL_shutdown(m_pSocketConn->pSsl);
         }
         m_pSocketConn.reset();
@@ -297,7 +258,7 @@ int CLanDevice::Connect(std::string strConnection)
         TC_TRACE(mw::kTraceCtApi, trace::LEVEL_INFO, "Connecting SSL Socket", 0);
         int nResult = 0;
         {
-            CSigPipeGuard guard;
+            tls::CSigPipeGuard guard;
             nResult = SSL_connect(pConn->pSsl);
         }
         if (nResult < 1)
@@ -340,7 +301,7 @@ int CLanDevice::DisConnect()
             if (m_pSocketConn->pSsl != nullptr)
             {
                 TC_TRACE(mw::kTraceCtApi, trace::LEVEL_INFO, "Clearing SSL Socket", 0);
-                CSigPipeGuard guard;
+                tls::CSigPipeGuard guard;
                 SSL_shutdown(m_pSocketConn->pSsl);
             }
             m_pSocketConn.reset();
@@ -368,7 +329,7 @@ bool CLanDevice::SendAll(const uint8_t* pData, int nLength)
         {
             if (m_pSocketConn->pSsl == nullptr)
                 return false;
-            CSigPipeGuard guard;
+            tls::CSigPipeGuard guard;
             nResult = SSL_write(m_pSocketConn->pSsl, pData + nSent, nLength - nSent);
             if (nResult <= 0)
                 ERR_clear_error();

@@ -510,16 +510,22 @@ void CSICCTConfigDlg::OnWebInterface()
         QDesktopServices::openUrl(url);
 }
 
-void CSICCTConfigDlg::OnFirmwareDownload()
+const CDeviceInfo* CSICCTConfigDlg::ActionDevice()
 {
     bool bHasRow = false;
     const CDeviceInfo* pDevice = FocusedDevice(bHasRow);
     if (!bHasRow)
     {
         ShowMessage(QString::fromUtf8(kNoTerminal));
-        return;
+        return nullptr;
     }
-    if (pDevice == nullptr || m_services.pLauncher == nullptr)
+    return m_services.pLauncher != nullptr ? pDevice : nullptr;
+}
+
+void CSICCTConfigDlg::OnFirmwareDownload()
+{
+    const CDeviceInfo* pDevice = ActionDevice();
+    if (pDevice == nullptr)
         return;
     const uint32_t nSetting = m_services.pSettings ? m_services.pSettings->Port() : 0;
     m_services.pLauncher->OpenFirmwareDownload(this, search::MakeDownloadArgs(*pDevice, nSetting));
@@ -527,14 +533,8 @@ void CSICCTConfigDlg::OnFirmwareDownload()
 
 void CSICCTConfigDlg::OnCertificateDownload()
 {
-    bool bHasRow = false;
-    const CDeviceInfo* pDevice = FocusedDevice(bHasRow);
-    if (!bHasRow)
-    {
-        ShowMessage(QString::fromUtf8(kNoTerminal));
-        return;
-    }
-    if (pDevice == nullptr || m_services.pLauncher == nullptr)
+    const CDeviceInfo* pDevice = ActionDevice();
+    if (pDevice == nullptr)
         return;
     const uint32_t nSetting = m_services.pSettings ? m_services.pSettings->Port() : 0;
     m_services.pLauncher->OpenCertificateDownload(this, search::MakeDownloadArgs(*pDevice, nSetting));
@@ -542,14 +542,8 @@ void CSICCTConfigDlg::OnCertificateDownload()
 
 void CSICCTConfigDlg::OnDiagnosis()
 {
-    bool bHasRow = false;
-    const CDeviceInfo* pDevice = FocusedDevice(bHasRow);
-    if (!bHasRow)
-    {
-        ShowMessage(QString::fromUtf8(kNoTerminal));
-        return;
-    }
-    if (pDevice == nullptr || m_services.pLauncher == nullptr)
+    const CDeviceInfo* pDevice = ActionDevice();
+    if (pDevice == nullptr)
         return;
     m_services.pLauncher->OpenDiagnosis(this, search::MakeDiagnosisArgs(*pDevice));
 }
@@ -559,14 +553,8 @@ void CSICCTConfigDlg::OnCertificateValidity()
     const uint16_t nPort = GetWebInterfacePort();
     if (nPort == 0)
         return;
-    bool bHasRow = false;
-    const CDeviceInfo* pDevice = FocusedDevice(bHasRow);
-    if (!bHasRow)
-    {
-        ShowMessage(QString::fromUtf8(kNoTerminal));
-        return;
-    }
-    if (pDevice == nullptr || m_services.pLauncher == nullptr)
+    const CDeviceInfo* pDevice = ActionDevice();
+    if (pDevice == nullptr)
         return;
     m_services.pLauncher->OpenCertificateValidity(this, *pDevice, nPort);
 }

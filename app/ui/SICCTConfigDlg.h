@@ -130,6 +130,9 @@ private:
     void LayoutBrowser();
     void ShowMessage(const QString& strText);
     const CDeviceInfo* FocusedDevice(bool& bHasRow) const;
+    /// The focused row's terminal for a maintenance action: null, after "Kein Terminal
+    /// ausgewählt" when no row has the focus, or when there is no launcher.
+    const CDeviceInfo* ActionDevice();
 
     /// Runs fnWork on the worker thread; fnDone gets its result on this thread.
     void StartWork(std::function<search::DeviceList()> fnWork, std::function<void(search::DeviceList)> fnDone);

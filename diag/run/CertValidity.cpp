@@ -1,5 +1,6 @@
 #include "CertValidity.h"
 
+#include "SigPipeGuard.h"
 #include "TlsClientContext.h"
 
 #include <arpa/inet.h>
@@ -48,43 +49,6 @@ public:
 
 private:
     int m_nFd;
-};
-
-/// Blocks SIGPIPE on this thread while OpenSSL writes to a socket the peer may have closed,
-/// and swallows a SIGPIPE raised meanwhile: a terminal that hangs up must not end the program.
-class CSigPipeGuard
-{
-public:
-    CSigPipeGuard()
-    {
-        sigset_t set;
-        sigemptyset(&set);
-        sigaddset(&set, SIGPIPE);
-        sigset_t pending;
-        sigpending(&pending);
-        m_bPendingBefore = sigismember(&pending, SIGPIPE) == 1;
-        pthread_sigmask(SIG_BLOCK, &set, &m_oldMask);
-    }
-    ~CSigPipeGuard()
-    {
-        sigset_t pending;
-        sigpending(&pending);
-        if (!m_bPendingBefore && sigismember(&pending, SIGPIPE) == 1)
-        {
-            sigset_t set;
-            sigemptyset(&set);
-            sigaddset(&set, SIGPIPE);
-            const timespec tsZero{0, 0};
-            sigtimedwait(&set, nullptr, &tsZero);
-        }
-        pthread_sigmask(SIG_SETMASK, &m_oldMask, nullptr);
-    }
-    CSigPipeGuard(const CSigPipeGuard&) = delete;
-    CSigPipeGuard& operator=(const CSigPipeGuard&) = delete;
-
-private:
-    sigset_t m_oldMask{};
-    bool m_bPendingBefore = false;
 };
 
 using Clock = std::chrono::steady_clock;
@@ -166,7 +130,7 @@ CertificateDates CCertValidity::FetchDates(const std::string& strAddress, uint16
     const tls::CtxPtr pCtx = tls::MakeTerminalClientContext(TLS1_2_VERSION);
     if (!pCtx)
         return dates;
-    const CSigPipeGuard guard;
+    const tls::CSigPipeGuard guard;
     std::unique_ptr<SSL, SSslFree> pSsl(SSL_new(pCtx.get()));
     if (!pSsl || SSL_set_fd(pSsl.get(), sock.Fd()) != 1)
         return dates;

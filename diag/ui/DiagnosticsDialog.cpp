@@ -435,12 +435,8 @@ void CDiagnosticsDialog::OnWorkerMessage(const SWorkerMessage& msg)
 
 void CDiagnosticsDialog::SetStatusIcon(int64_t nIcon)
 {
-    const QPixmap pixmap = dlgkit::StatusPixmap(nIcon);
-    if (pixmap.isNull())
-        return;
-    m_nStatusIcon = static_cast<int>(nIcon);
-    m_pStatusIcon->setPixmap(pixmap);
-    m_pStatusIcon->setVisible(!m_bBusy);
+    if (dlgkit::ShowStatusIcon(*m_pStatusIcon, nIcon, m_bBusy))
+        m_nStatusIcon = static_cast<int>(nIcon);
 }
 
 void CDiagnosticsDialog::SetBusy(bool bBusy)
@@ -448,19 +444,7 @@ void CDiagnosticsDialog::SetBusy(bool bBusy)
     if (bBusy == m_bBusy)
         return;
     m_bBusy = bBusy;
-    if (bBusy)
-    {
-        m_pBusy->StartShow();
-        m_pStatusIcon->hide();
-        m_pBusy->show();
-    }
-    else
-    {
-        if (m_pBusy->IsPlaying())
-            m_pBusy->StopAnimation();
-        m_pBusy->hide();
-        m_pStatusIcon->show();
-    }
+    dlgkit::ShowBusy(*m_pBusy, *m_pStatusIcon, bBusy);
 }
 
 void CDiagnosticsDialog::SetCloseAllowed(bool bAllowed)

@@ -34,6 +34,33 @@ QPixmap StatusPixmap(int64_t nIconCode)
     }
 }
 
+bool ShowStatusIcon(QLabel& icon, int64_t nIconCode, bool bBusy)
+{
+    const QPixmap pixmap = StatusPixmap(nIconCode);
+    if (pixmap.isNull())
+        return false;
+    icon.setPixmap(pixmap);
+    icon.setVisible(!bBusy);
+    return true;
+}
+
+void ShowBusy(CPictureEx& busy, QLabel& icon, bool bBusy)
+{
+    if (bBusy)
+    {
+        busy.StartShow();
+        icon.hide();
+        busy.show();
+    }
+    else
+    {
+        if (busy.IsPlaying())
+            busy.StopAnimation();
+        busy.hide();
+        icon.show();
+    }
+}
+
 QPixmap UnitImage(int nIndex)
 {
     static const QImage s_strip = [] {

@@ -1,9 +1,11 @@
 #pragma once
+#include <QLabel>
 #include <QPixmap>
 #include <QString>
 #include <string>
 
 #include "DialogServices.h"
+#include "PictureEx.h"
 #include "WorkerMessages.h"
 
 class CLog;
@@ -24,6 +26,11 @@ constexpr int kIconGreen = 152;
 constexpr int kIconYellow = 163;
 /// The status picture of a worker icon code (wm::ICON_RED / GREEN / YELLOW); null otherwise.
 QPixmap StatusPixmap(int64_t nIconCode);
+/// Puts the picture of a status icon code into the icon label (hidden while the busy
+/// animation runs); false, and nothing changed, for a code without a picture.
+bool ShowStatusIcon(QLabel& icon, int64_t nIconCode, bool bBusy);
+/// Switches the status place between the busy animation and the status icon.
+void ShowBusy(CPictureEx& busy, QLabel& icon, bool bBusy);
 /// The function-unit image strip 164: image nIndex (16 x 16), magenta as transparent.
 QPixmap UnitImage(int nIndex);
 

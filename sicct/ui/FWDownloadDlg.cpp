@@ -378,12 +378,8 @@ void CFWDownloadDlg::OnPacketSent(int64_t nBytes)
 
 void CFWDownloadDlg::SetStatusIcon(int64_t nIcon)
 {
-    const QPixmap pixmap = dlgkit::StatusPixmap(nIcon);
-    if (pixmap.isNull())
-        return;
-    m_nStatusIcon = static_cast<int>(nIcon);
-    m_pStatusIcon->setPixmap(pixmap);
-    m_pStatusIcon->setVisible(!m_bBusy);
+    if (dlgkit::ShowStatusIcon(*m_pStatusIcon, nIcon, m_bBusy))
+        m_nStatusIcon = static_cast<int>(nIcon);
 }
 
 void CFWDownloadDlg::SetBusy(bool bBusy)
@@ -391,21 +387,11 @@ void CFWDownloadDlg::SetBusy(bool bBusy)
     if (bBusy == m_bBusy)
         return;
     m_bBusy = bBusy;
+    dlgkit::ShowBusy(*m_pBusy, *m_pStatusIcon, bBusy);
     if (bBusy)
-    {
-        m_pBusy->StartShow();
-        m_pStatusIcon->hide();
-        m_pBusy->show();
         setCursor(Qt::WaitCursor);
-    }
     else
-    {
-        if (m_pBusy->IsPlaying())
-            m_pBusy->StopAnimation();
-        m_pBusy->hide();
-        m_pStatusIcon->show();
         unsetCursor();
-    }
 }
 
 void CFWDownloadDlg::SetCloseAllowed(bool bAllowed)
