@@ -83,7 +83,7 @@ protected:
         out.write(reinterpret_cast<const char*>(v.data()), static_cast<std::streamsize>(v.size()));
         return v;
     }
-    std::vector<std::string> Texts() const { return Only(TraceOf(m_sink.Messages()), "T"); }
+    std::vector<std::string> Texts() const { return OnlyKinds(RunTrace(m_sink.Messages()), "T"); }
     static bool Contains(const std::vector<std::string>& vec, const std::string& s)
     {
         return std::find(vec.begin(), vec.end(), s) != vec.end();
@@ -115,7 +115,7 @@ TEST_F(CtApiSimTest, SessionChainInOrderThenDiagnosisThenClose)
         "T145", // the terminal waits for the user before the session opens
         "LSICCT Init CT Session returned: |69 12 13 00 13 00 13 0C 53 49 4D 2D 53 45 53 53 49 4F 4E 31 90 00 ",
         "T2001"};
-    EXPECT_EQ(TraceOf(m_sink.Messages()), vecExpected);
+    EXPECT_EQ(RunTrace(m_sink.Messages()), vecExpected);
 
     // the GET STATUS queries of the diagnosis, decoded
     ManufacturerInfo info;
@@ -164,7 +164,7 @@ TEST_F(CtApiSimTest, AbortBeforeTheChainSendsNothingAndSucceeds)
     std::atomic<bool> bAbort{true};
     EXPECT_TRUE(pWorker->DownloadFirmware(m_strLibrary, 1, m_strFile, bAbort));
     EXPECT_TRUE(m_pSim->GetReceivedApdus().empty());
-    EXPECT_EQ(TraceOf(m_sink.Messages()),
+    EXPECT_EQ(RunTrace(m_sink.Messages()),
               (std::vector<std::string>{"O0", "LCT_Init returned with 0|", "T2006", "T6008"}));
 }
 
@@ -238,7 +238,7 @@ TEST_F(CtApiSimTest, PacketLengthFormsReachTheTerminalIntact)
         const Bytes& packet = vecApdus[5];
         const size_t nHeader = n <= 127 ? 7 : n <= 252 ? 8 : 11;
         EXPECT_EQ(packet.size(), nHeader + n); // no Le
-        EXPECT_EQ(Only(TraceOf(m_sink.Messages()), "P"), (std::vector<std::string>{"P1/" + std::to_string(n)}));
+        EXPECT_EQ(OnlyKinds(RunTrace(m_sink.Messages()), "P"), (std::vector<std::string>{"P1/" + std::to_string(n)}));
     }
 }
 
@@ -258,8 +258,8 @@ TEST_F(CtApiSimTest, FullDownloadWithResetWait)
     EXPECT_EQ(vecApdus[4], DOWNLOAD_INIT);
     EXPECT_EQ(vecApdus[8], DOWNLOAD_FINISH);
 
-    const auto vecTrace = TraceOf(m_sink.Messages());
-    EXPECT_EQ(Only(vecTrace, "P"), (std::vector<std::string>{"P1/1024", "P2/1024", "P3/952"}));
+    const auto vecTrace = RunTrace(m_sink.Messages());
+    EXPECT_EQ(OnlyKinds(vecTrace, "P"), (std::vector<std::string>{"P1/1024", "P2/1024", "P3/952"}));
     const std::vector<std::string> vecTail = {"LSICCT Download Finish returned: |73 03 80 01 00 90 00 ",
                                               "T139",
                                               "T141",
@@ -297,9 +297,9 @@ TEST_F(CtApiSimTest, StalledPacketEndsWithTimeoutAndTheRunEnds)
         EXPECT_FALSE(pWorker->DownloadFirmware(m_strLibrary, 1, m_strFile, bAbort));
         const auto tElapsed = std::chrono::steady_clock::now() - t0;
         EXPECT_LT(tElapsed, 2500ms) << "waited for the stalled call";
-        const auto vecTrace = TraceOf(m_sink.Messages());
+        const auto vecTrace = RunTrace(m_sink.Messages());
         EXPECT_EQ(vecTrace.back(), "LError while Sending Data: Timeout for Transmit Reached|");
-        EXPECT_EQ(Only(vecTrace, "P"), (std::vector<std::string>{"P1/40"}));
+        EXPECT_EQ(OnlyKinds(vecTrace, "P"), (std::vector<std::string>{"P1/40"}));
         EXPECT_TRUE(pWorker->IsLibraryAbandoned());
     } // the worker goes while the call still sleeps in the library
     EXPECT_GE(CCtApiWorker::CountAbandonedCalls(), nBefore + 1);

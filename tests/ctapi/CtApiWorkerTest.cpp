@@ -98,10 +98,10 @@ TEST_F(CtApiWorkerTest, MissingEntryPointsFailWithoutText)
     EXPECT_TRUE(m_sink.Messages().empty());
     // the operations still say what they attempted, never a CT-API text
     EXPECT_FALSE(worker.OpenSession(1));
-    EXPECT_EQ(TraceOf(m_sink.Messages()), (std::vector<std::string>{"T2007", "B1", "T181"}));
+    EXPECT_EQ(RunTrace(m_sink.Messages()), (std::vector<std::string>{"T2007", "B1", "T181"}));
     m_sink.Clear();
     EXPECT_FALSE(worker.CloseSession());
-    EXPECT_EQ(TraceOf(m_sink.Messages()), (std::vector<std::string>{"T2006", "T174"}));
+    EXPECT_EQ(RunTrace(m_sink.Messages()), (std::vector<std::string>{"T2006", "T174"}));
 }
 
 TEST_F(CtApiWorkerTest, EachCtApiCodeHasItsText)
@@ -112,7 +112,7 @@ TEST_F(CtApiWorkerTest, EachCtApiCodeHasItsText)
     {
         m_sink.Clear();
         EXPECT_FALSE(worker.ReportResult(nCode));
-        EXPECT_EQ(TraceOf(m_sink.Messages()), (std::vector<std::string>{"T" + std::to_string(nText)})) << nCode;
+        EXPECT_EQ(RunTrace(m_sink.Messages()), (std::vector<std::string>{"T" + std::to_string(nText)})) << nCode;
     }
     m_sink.Clear();
     EXPECT_TRUE(worker.ReportResult(0));
@@ -147,7 +147,7 @@ TEST_F(CtApiWorkerTest, TransmitJudgesCodeLengthAndSw1)
         Bytes vecAnswer(64, 0xEE);
         size_t nLength = vecAnswer.size();
         EXPECT_EQ(worker.TransmitCommand(112, vecAnswer.data(), nLength), c.bSuccess);
-        EXPECT_EQ(TraceOf(m_sink.Messages()), c.vecTrace);
+        EXPECT_EQ(RunTrace(m_sink.Messages()), c.vecTrace);
         if (c.nCode == 0)
         {
             ASSERT_EQ(nLength, c.vecAnswer.size());
@@ -185,7 +185,7 @@ TEST_F(CtApiWorkerTest, InitSessionRefusalsHaveTheirTexts)
         Bytes vecBuf(64);
         size_t nLength = vecBuf.size();
         EXPECT_FALSE(worker.TransmitCommand(102, vecBuf.data(), nLength));
-        const auto vecTrace = TraceOf(m_sink.Messages());
+        const auto vecTrace = RunTrace(m_sink.Messages());
         ASSERT_EQ(vecTrace.size(), 2u);
         EXPECT_EQ(vecTrace[0].rfind("LSICCT Init CT Session returned: |", 0), 0u);
         EXPECT_EQ(vecTrace[1], "T" + std::to_string(nText));
@@ -206,7 +206,7 @@ TEST_F(CtApiWorkerTest, DownloadFinishSignatureAndResetWait)
 
     AnswerIns(0x26, 0, {0x73, 0x03, 0x80, 0x01, 0x00, 0x90, 0x00});
     EXPECT_TRUE(worker.TransmitCommand(106, vecBuf.data(), nLength));
-    EXPECT_EQ(Only(TraceOf(m_sink.Messages()), "T"), (std::vector<std::string>{"T139", "T141", "T142"}));
+    EXPECT_EQ(OnlyKinds(RunTrace(m_sink.Messages()), "T"), (std::vector<std::string>{"T139", "T141", "T142"}));
     EXPECT_EQ(vecWaits, (std::vector<int>{5000}));
 
     m_sink.Clear();
@@ -219,20 +219,20 @@ TEST_F(CtApiWorkerTest, DownloadFinishSignatureAndResetWait)
     AnswerIns(0x26, 0, {0x90, 0x00});
     nLength = vecBuf.size();
     EXPECT_TRUE(worker.TransmitCommand(106, vecBuf.data(), nLength));
-    EXPECT_EQ(Only(TraceOf(m_sink.Messages()), "T"), (std::vector<std::string>{"T139"}));
+    EXPECT_EQ(OnlyKinds(RunTrace(m_sink.Messages()), "T"), (std::vector<std::string>{"T139"}));
 
     m_sink.Clear();
     AnswerIns(0x26, 0, {0x64, 0x00});
     nLength = vecBuf.size();
     EXPECT_FALSE(worker.TransmitCommand(106, vecBuf.data(), nLength));
-    EXPECT_EQ(Only(TraceOf(m_sink.Messages()), "T"), (std::vector<std::string>{"T140"}));
+    EXPECT_EQ(OnlyKinds(RunTrace(m_sink.Messages()), "T"), (std::vector<std::string>{"T140"}));
 
     // a failed call says nothing about the signature
     m_sink.Clear();
     AnswerIns(0x26, -10, {0x90, 0x00});
     nLength = vecBuf.size();
     EXPECT_FALSE(worker.TransmitCommand(106, vecBuf.data(), nLength));
-    EXPECT_EQ(TraceOf(m_sink.Messages()), (std::vector<std::string>{"T176"}));
+    EXPECT_EQ(RunTrace(m_sink.Messages()), (std::vector<std::string>{"T176"}));
     EXPECT_EQ(vecWaits.size(), 2u);
 }
 
@@ -258,7 +258,7 @@ TEST_F(CtApiWorkerTest, ResetWaitCutShortByAbortSkipsTheAllClear)
     const auto t0 = std::chrono::steady_clock::now();
     EXPECT_TRUE(worker.DownloadFirmware("lib.so", 1, m_strFile, bAbort)); // default wait
     EXPECT_LT(std::chrono::steady_clock::now() - t0, 20s);
-    const auto vecTexts = Only(TraceOf(m_sink.Messages()), "T");
+    const auto vecTexts = OnlyKinds(RunTrace(m_sink.Messages()), "T");
     ASSERT_GE(vecTexts.size(), 4u);
     EXPECT_EQ(std::vector<std::string>(vecTexts.end() - 4, vecTexts.end()),
               (std::vector<std::string>{"T139", "T141", "T2006", "T6008"})); // no 142
@@ -274,7 +274,7 @@ TEST_F(CtApiWorkerTest, CloseCountsTransmissionErrorAsClosed)
         m_sink.Clear();
         FakeScript().nCloseCode = nCode;
         EXPECT_EQ(worker.CloseSession(), strText == "T6008");
-        EXPECT_EQ(TraceOf(m_sink.Messages()), (std::vector<std::string>{"T2006", strText})) << nCode;
+        EXPECT_EQ(RunTrace(m_sink.Messages()), (std::vector<std::string>{"T2006", strText})) << nCode;
     }
 }
 
@@ -290,7 +290,7 @@ TEST_F(CtApiWorkerTest, OpenSessionUsesItsOwnPortAndRunsTheChain)
     EXPECT_EQ(vecCommands[1], BCS_RESET);
     EXPECT_EQ(vecCommands[2].size(), 25u);
     EXPECT_EQ(vecCommands[3], INIT_SESSION);
-    EXPECT_EQ(Only(TraceOf(m_sink.Messages()), "TB"), (std::vector<std::string>{"T2007", "B1", "T145", "T2001"}));
+    EXPECT_EQ(OnlyKinds(RunTrace(m_sink.Messages()), "TB"), (std::vector<std::string>{"T2007", "B1", "T145", "T2001"}));
 }
 
 TEST_F(CtApiWorkerTest, FailedChainStepClosesAndReports181)
@@ -301,14 +301,14 @@ TEST_F(CtApiWorkerTest, FailedChainStepClosesAndReports181)
     EXPECT_FALSE(worker.OpenSession(1));
     EXPECT_EQ(Commands().size(), 2u); // nothing after the failed step
     EXPECT_EQ(FakeScript().nCloseCalls, 1);
-    EXPECT_EQ(Only(TraceOf(m_sink.Messages()), "T"), (std::vector<std::string>{"T2007", "T2006", "T6008", "T181"}));
+    EXPECT_EQ(OnlyKinds(RunTrace(m_sink.Messages()), "T"), (std::vector<std::string>{"T2007", "T2006", "T6008", "T181"}));
 
     m_sink.Clear();
     FakeScript().Reset();
     FakeScript().nInitCode = -8;
     EXPECT_FALSE(worker.OpenSession(1));
     EXPECT_TRUE(Commands().empty());
-    EXPECT_EQ(TraceOf(m_sink.Messages()), (std::vector<std::string>{"T2007", "B1", "T177", "T181"}));
+    EXPECT_EQ(RunTrace(m_sink.Messages()), (std::vector<std::string>{"T2007", "B1", "T177", "T181"}));
 }
 
 TEST_F(CtApiWorkerTest, DownloadPacketStatusBranches)
@@ -337,7 +337,7 @@ TEST_F(CtApiWorkerTest, DownloadPacketStatusBranches)
         CCtApiWorker worker(m_loader, m_sink);
         std::atomic<bool> bAbort{false};
         EXPECT_FALSE(worker.DownloadFirmware("lib.so", 1, m_strFile, bAbort));
-        const auto vecTrace = TraceOf(m_sink.Messages());
+        const auto vecTrace = RunTrace(m_sink.Messages());
         ASSERT_FALSE(vecTrace.empty());
         EXPECT_EQ(vecTrace.back(), c.strLast);
         // after a failed transfer: no finish and no close
@@ -362,12 +362,12 @@ TEST_F(CtApiWorkerTest, DownloadSequenceAndPacketing)
     EXPECT_EQ(vecCommands[5].size(), 7u + 40);
     EXPECT_EQ(vecCommands[7].size(), 7u + 20);
     EXPECT_EQ(vecCommands[8], DOWNLOAD_FINISH);
-    const auto vecTrace = Only(TraceOf(m_sink.Messages()), "OTPL");
+    const auto vecTrace = OnlyKinds(RunTrace(m_sink.Messages()), "OTPL");
     const std::vector<std::string> vecExpectStart = {"O0", "LCT_Init returned with 0|"};
     EXPECT_EQ(std::vector<std::string>(vecTrace.begin(), vecTrace.begin() + 2), vecExpectStart);
-    const auto vecPackets = Only(TraceOf(m_sink.Messages()), "P");
+    const auto vecPackets = OnlyKinds(RunTrace(m_sink.Messages()), "P");
     EXPECT_EQ(vecPackets, (std::vector<std::string>{"P1/40", "P2/40", "P3/20"}));
-    EXPECT_EQ(Only(vecTrace, "T").back(), "T6008");
+    EXPECT_EQ(OnlyKinds(vecTrace, "T").back(), "T6008");
 }
 
 TEST_F(CtApiWorkerTest, DownloadStopsEarly)
@@ -379,7 +379,7 @@ TEST_F(CtApiWorkerTest, DownloadStopsEarly)
         worker.SetPacketSize(0);
         std::atomic<bool> bAbort{false};
         EXPECT_FALSE(worker.DownloadFirmware("lib.so", 1, m_strFile, bAbort));
-        const auto vecTrace = TraceOf(m_sink.Messages());
+        const auto vecTrace = RunTrace(m_sink.Messages());
         ASSERT_GE(vecTrace.size(), 2u);
         EXPECT_EQ(vecTrace[vecTrace.size() - 2], "T4006");
         EXPECT_EQ(vecTrace.back(), "I0");
@@ -403,7 +403,7 @@ TEST_F(CtApiWorkerTest, DownloadStopsEarly)
         CCtApiWorker worker(m_loader, m_sink);
         std::atomic<bool> bAbort{false};
         EXPECT_FALSE(worker.DownloadFirmware("lib.so", 1, m_strFile, bAbort));
-        EXPECT_EQ(TraceOf(m_sink.Messages()),
+        EXPECT_EQ(RunTrace(m_sink.Messages()),
                   (std::vector<std::string>{"O0", "LCT_Init returned with -127|", "T179"}));
         EXPECT_TRUE(Commands().empty());
     }
@@ -437,7 +437,7 @@ TEST_F(CtApiWorkerTest, HangingPacketIsAbandonedNotAwaited)
         EXPECT_GE(tElapsed, 200ms);
         EXPECT_LT(tElapsed, 5s); // generous: a loaded machine, but not the hanging call
         EXPECT_TRUE(worker.IsLibraryAbandoned());
-        EXPECT_EQ(TraceOf(m_sink.Messages()).back(), "LError while Sending Data: Timeout for Transmit Reached|");
+        EXPECT_EQ(RunTrace(m_sink.Messages()).back(), "LError while Sending Data: Timeout for Transmit Reached|");
         EXPECT_EQ(CCtApiWorker::CountAbandonedCalls(), nBefore + 1);
 
         // the library is not called again in this run, whatever is asked

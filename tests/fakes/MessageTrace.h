@@ -1,16 +1,17 @@
 #pragma once
+// One line per worker message, for tests that compare whole message sequences.
 #include <cstdio>
 #include <string>
 #include <vector>
 
 #include "WorkerMessages.h"
 
-/// One line per worker message, so that a test can compare whole sequences:
-///   "T<n>"            WM_REPORT with text number n
-///   "L<text>|<hex>"   WM_REPORT / 1030 log record (text, data bytes as "%02X ")
-///   "I<n>"            status icon n
+/// One line per worker message, so that a test compares whole sequences:
+///   "T<n>"   WM_REPORT with text number n      "X<text>"  WM_REPORT with a text payload
+///   "L<text>|<hex>"  log record                "I<n>"     status icon n
 ///   "O<n>" "B<n>" "P<n>/<bytes>" "S<n>"  operation, busy, packet sent, packet size
-inline std::vector<std::string> TraceOf(const std::vector<SWorkerMessage>& vecMessages)
+///   "D"      certificate dates
+inline std::vector<std::string> RunTrace(const std::vector<SWorkerMessage>& vecMessages)
 {
     std::vector<std::string> vec;
     for (const auto& msg : vecMessages)
@@ -31,33 +32,31 @@ inline std::vector<std::string> TraceOf(const std::vector<SWorkerMessage>& vecMe
                     }
                 vec.push_back(str);
             }
+            else if (msg.nWParam == wm::REPORT_PAYLOAD_TEXT)
+            {
+                const auto* pText = std::get_if<std::string>(&msg.payload);
+                vec.push_back("X" + (pText ? *pText : std::string("?")));
+            }
             else if (msg.nWParam == wm::STATUS_ICON)
                 vec.push_back("I" + std::to_string(msg.nLParam));
             else
                 vec.push_back("T" + std::to_string(msg.nWParam));
             break;
-        case wm::WM_OPERATION:
-            vec.push_back("O" + std::to_string(msg.nWParam));
-            break;
-        case wm::WM_BUSY:
-            vec.push_back("B" + std::to_string(msg.nWParam));
-            break;
+        case wm::WM_OPERATION: vec.push_back("O" + std::to_string(msg.nWParam)); break;
+        case wm::WM_BUSY: vec.push_back("B" + std::to_string(msg.nWParam)); break;
         case wm::WM_PACKET_SENT:
             vec.push_back("P" + std::to_string(msg.nWParam) + "/" + std::to_string(msg.nLParam));
             break;
-        case wm::WM_PACKET_SIZE:
-            vec.push_back("S" + std::to_string(msg.nWParam));
-            break;
-        default:
-            vec.push_back("?" + std::to_string(msg.eMessage));
-            break;
+        case wm::WM_PACKET_SIZE: vec.push_back("S" + std::to_string(msg.nWParam)); break;
+        case wm::WM_CERT_DATES: vec.push_back("D"); break;
+        default: vec.push_back("?" + std::to_string(msg.eMessage)); break;
         }
     }
     return vec;
 }
 
-/// Only the entries that start with one of the given letters (e.g. "T" for texts).
-inline std::vector<std::string> Only(const std::vector<std::string>& vec, const std::string& strKinds)
+/// Lines of RunTrace whose kind letter is one of strKinds.
+inline std::vector<std::string> OnlyKinds(const std::vector<std::string>& vec, const std::string& strKinds)
 {
     std::vector<std::string> out;
     for (const auto& s : vec)
