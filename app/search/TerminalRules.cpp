@@ -1,5 +1,7 @@
 #include "TerminalRules.h"
 
+#include "HexDigit.h"
+
 #include <cstdio>
 
 namespace search
@@ -22,16 +24,6 @@ bool ReadDecimal(const std::string& strText, size_t nMaxDigits, uint32_t& nValue
     return true;
 }
 
-int HexDigit(char c)
-{
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
-}
 } // namespace
 
 std::string ConnectionTypeLabel(int nConnectionType, const std::string& strMac)
@@ -173,7 +165,7 @@ bool ParseMac(const std::string& strMac, std::array<uint8_t, 6>& abMac)
         int nValue = 0;
         for (char c : strField)
         {
-            const int nDigit = HexDigit(c);
+            const int nDigit = os::HexDigitValue(c);
             if (nDigit < 0)
                 return false;
             nValue = nValue * 16 + nDigit;

@@ -4,22 +4,21 @@
 #include <cstdint>
 #include <string>
 
+#include "MiddlewareCodes.h"
+
 /// The main window's display and derivation rules, kept free of any GUI so that the
 /// command-line tool shows and derives exactly what the window does. Pure functions, any thread.
 namespace search
 {
-/// Connection type codes of a terminal description.
-enum EConnectionType : int
-{
-    CONN_HID_UNSECURE = 0,
-    CONN_HID_SECURE = 1,
-    CONN_SERIAL = 2,
-    CONN_LAN = 3,
-    CONN_PCSC = 4,
-    CONN_USB = 5,
-    CONN_LAN2CTVNT = 6,
-    CONN_UNKNOWN = 7,
-};
+// Connection type codes of a terminal description: the middleware's own.
+using mw::CONN_HID_SECURE;
+using mw::CONN_HID_UNSECURE;
+using mw::CONN_LAN;
+using mw::CONN_LAN2CTVNT;
+using mw::CONN_PCSC;
+using mw::CONN_SERIAL;
+using mw::CONN_UNKNOWN;
+using mw::CONN_USB;
 
 /// MAC prefix of the maker's own network terminals; any other MAC on a LAN row is a proxy.
 inline constexpr const char* kMakerMacPrefix = "02:4E:7A";

@@ -1,5 +1,7 @@
 #include "CtApiCommands.h"
 
+#include "HexDigit.h"
+
 #include <cctype>
 #include <string>
 
@@ -10,17 +12,6 @@ namespace ctapi
 namespace
 {
 constexpr int CMD_SESSION_CLOSE = 104;
-
-int HexValue(char c)
-{
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
-}
 } // namespace
 
 bool CommandFromText(std::string_view strText, std::string_view strUnit, std::vector<uint8_t>& vecOut)
@@ -43,8 +34,8 @@ bool CommandFromText(std::string_view strText, std::string_view strUnit, std::ve
         // one token: exactly two hex digits, then white space or the end
         if (i + 1 >= strFilled.size())
             return false;
-        const int nHigh = HexValue(strFilled[i]);
-        const int nLow = HexValue(strFilled[i + 1]);
+        const int nHigh = os::HexDigitValue(strFilled[i]);
+        const int nLow = os::HexDigitValue(strFilled[i + 1]);
         if (nHigh < 0 || nLow < 0)
             return false;
         if (i + 2 < strFilled.size() && !std::isspace(static_cast<unsigned char>(strFilled[i + 2])))

@@ -1,4 +1,5 @@
 #pragma once
+#include "HexDigit.h"
 #include <cstdint>
 #include <string>
 #include <utility>
@@ -71,7 +72,7 @@ struct SVersionRecord
         uint32_t nKey = 0;
         for (char c : strHex)
         {
-            int nDigit = HexDigit(c);
+            int nDigit = HexDigitValue(c);
             if (nDigit < 0)
                 return false;
             nKey = nKey << 4 | static_cast<uint32_t>(nDigit);
@@ -93,16 +94,6 @@ struct SVersionRecord
     }
 
 private:
-    static int HexDigit(char c)
-    {
-        if (c >= '0' && c <= '9')
-            return c - '0';
-        if (c >= 'a' && c <= 'f')
-            return c - 'a' + 10;
-        if (c >= 'A' && c <= 'F')
-            return c - 'A' + 10;
-        return -1;
-    }
     static bool EqualNoCase(const std::string& a, const std::string& b)
     {
         if (a.size() != b.size())

@@ -1,5 +1,7 @@
 #include "RegDocument.h"
 
+#include "HexDigit.h"
+
 #include <cstdio>
 
 #include "SettingsStore.h"
@@ -20,16 +22,6 @@ std::string Trim(const std::string& str)
     return str.substr(nBegin, nEnd - nBegin + 1);
 }
 
-int HexValue(char c)
-{
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
-}
 
 bool IsTextType(uint32_t nType)
 {
@@ -66,7 +58,7 @@ bool IsHexContinuation(const std::string& strLine)
     bool bDigit = false;
     for (char c : strLine)
     {
-        if (HexValue(c) >= 0)
+        if (os::HexDigitValue(c) >= 0)
             bDigit = true;
         else if (c != ',' && c != ' ' && c != '\t' && c != '\\')
             return false;
@@ -293,7 +285,7 @@ bool CRegDocument::ParseData(const std::string& strData, SEntry& entry) const
         uint32_t nValue = 0;
         for (char c : strHex)
         {
-            int nDigit = HexValue(c);
+            int nDigit = os::HexDigitValue(c);
             if (nDigit < 0)
                 return false;
             nValue = nValue << 4 | static_cast<uint32_t>(nDigit);
@@ -315,7 +307,7 @@ bool CRegDocument::ParseData(const std::string& strData, SEntry& entry) const
         nType = 0;
         for (size_t k = nPos + 1; k < nClose; ++k)
         {
-            int nDigit = HexValue(strLower[k]);
+            int nDigit = os::HexDigitValue(strLower[k]);
             if (nDigit < 0)
                 return false;
             nType = nType << 4 | static_cast<uint32_t>(nDigit);
@@ -337,7 +329,7 @@ bool CRegDocument::ParseData(const std::string& strData, SEntry& entry) const
         int nValue = 0;
         for (char c : strByte)
         {
-            int nDigit = HexValue(c);
+            int nDigit = os::HexDigitValue(c);
             if (nDigit < 0)
                 return false;
             nValue = nValue * 16 + nDigit;
