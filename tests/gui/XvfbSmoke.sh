@@ -92,14 +92,19 @@ if [ "$mode" = add ]; then
   # Types 127.0.0.1 into "Terminal IP Adresse" (Alt+T) and presses "Hinzufügen" (Alt+H).
   cat > "$work/add.sh" <<'EOA'
 #!/usr/bin/env bash
+# $1: the program's trace file. The window ignores the button while its start-up search
+# runs, so the add is tried again (at most three times) until the trace shows the answer.
 wid=$(xdotool search --name '^Terminal Console$' | head -n 1)
 [ -n "$wid" ] || { echo "add: no window"; exit 1; }
-xdotool windowfocus --sync "$wid"
-xdotool key --clearmodifiers alt+t
-xdotool type --delay 30 127.0.0.1
-xdotool key --clearmodifiers alt+h
-# The query waits up to 3 s for the answer; then the row is there.
-sleep 4
+for _ in 1 2 3; do
+  xdotool windowfocus --sync "$wid"
+  xdotool key --clearmodifiers alt+t ctrl+a
+  xdotool type --delay 30 127.0.0.1
+  xdotool key --clearmodifiers alt+h
+  # The query waits up to 3 s for the answer.
+  for _ in $(seq 50); do grep -aq 'terminal added by address' "$1" 2>/dev/null && exit 0; sleep 0.1; done
+done
+exit 1
 EOA
   chmod +x "$work/add.sh"
 fi
@@ -115,7 +120,7 @@ for _ in \$(seq 100); do
 done
 # Let the start-up search end (3 s after the last discovery answer) and the list fill.
 sleep 5
-[ -x "$work/add.sh" ] && "$work/add.sh"
+[ -x "$work/add.sh" ] && "$work/add.sh" "$work/trace.log"
 x=\$(echo "\$geom" | awk '/Absolute upper-left X/ {print \$4}')
 y=\$(echo "\$geom" | awk '/Absolute upper-left Y/ {print \$4}')
 w=\$(echo "\$geom" | awk '/Width:/ {print \$2}')
