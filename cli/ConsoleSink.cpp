@@ -1,9 +1,6 @@
 #include "ConsoleSink.h"
 
-#include <cstdio>
-
 #include "ReportText.h"
-#include "Texts.h"
 
 namespace
 {
@@ -20,12 +17,7 @@ CConsoleSink::CConsoleSink(std::ostream& out, EStyle eStyle) : m_out(out), m_eSt
 
 std::string CConsoleSink::ReportText(const SWorkerMessage& msg)
 {
-    std::string strText = wm::ReportText(msg);
-    // A number the table lacks stays visible.
-    if (strText.empty() && msg.eMessage == wm::WM_REPORT && msg.nWParam > 0 && msg.nWParam <= 0xFFFF &&
-        texts::Get(static_cast<int>(msg.nWParam)).empty())
-        strText = "#" + std::to_string(msg.nWParam);
-    return strText;
+    return wm::ReportText(msg, true);  // a number the table lacks stays visible
 }
 
 void CConsoleSink::Deliver(SWorkerMessage msg)

@@ -1,12 +1,11 @@
 #include "SicctSession.h"
 
-#include "SecureWipe.h"
-
 #include <chrono>
 #include <cstdio>
 #include <memory>
 
 #include "ResponseDecoder.h"
+#include "SecureWipe.h"
 #include "SessionSettings.h"
 #include "SicctWire.h"
 #include "SocketConn.h"

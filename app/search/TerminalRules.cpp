@@ -1,8 +1,8 @@
 #include "TerminalRules.h"
 
-#include "HexDigit.h"
-
 #include <cstdio>
+
+#include "HexDigit.h"
 
 namespace search
 {

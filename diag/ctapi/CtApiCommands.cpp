@@ -1,10 +1,9 @@
 #include "CtApiCommands.h"
 
-#include "HexDigit.h"
-
 #include <cctype>
 #include <string>
 
+#include "HexDigit.h"
 #include "Texts.h"
 
 namespace ctapi

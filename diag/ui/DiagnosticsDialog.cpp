@@ -17,10 +17,10 @@
 #include "DiagnosisRules.h"
 #include "DiagnosisRun.h"
 #include "DialogKit.h"
-#include "ReportText.h"
 #include "LogEdit.h"
 #include "PictureEx.h"
 #include "QtWorkerSink.h"
+#include "ReportText.h"
 #include "SessionSettings.h"
 #include "Settings.h"
 

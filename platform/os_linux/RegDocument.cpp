@@ -1,9 +1,8 @@
 #include "RegDocument.h"
 
-#include "HexDigit.h"
-
 #include <cstdio>
 
+#include "HexDigit.h"
 #include "SettingsStore.h"
 
 namespace os
@@ -21,7 +20,6 @@ std::string Trim(const std::string& str)
     size_t nEnd = str.find_last_not_of(" \t");
     return str.substr(nBegin, nEnd - nBegin + 1);
 }
-
 
 bool IsTextType(uint32_t nType)
 {

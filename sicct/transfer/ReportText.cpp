@@ -6,7 +6,7 @@
 
 namespace wm
 {
-std::string ReportText(const SWorkerMessage& msg)
+std::string ReportText(const SWorkerMessage& msg, bool bMarkUnknown)
 {
     if (msg.eMessage != WM_REPORT || msg.nWParam == STATUS_ICON)
         return {};
@@ -31,8 +31,10 @@ std::string ReportText(const SWorkerMessage& msg)
         }
         return strText;
     }
-    if (msg.nWParam <= 0 || msg.nWParam > 0xFFFF)
-        return {};
-    return std::string(texts::Get(static_cast<int>(msg.nWParam)));
+    const std::string_view sv =
+        msg.nWParam > 0 && msg.nWParam <= 0xFFFF ? texts::Get(static_cast<int>(msg.nWParam)) : std::string_view();
+    if (sv.empty() && bMarkUnknown)
+        return "#" + std::to_string(msg.nWParam);
+    return std::string(sv);
 }
 } // namespace wm

@@ -1,7 +1,5 @@
 #include "CertDownload.h"
 
-#include "SecureWipe.h"
-
 #include <QApplication>
 #include <algorithm>
 #include <QCloseEvent>
@@ -14,9 +12,10 @@
 
 #include "CertListDownloadRun.h"
 #include "DialogKit.h"
-#include "ReportText.h"
 #include "LogEdit.h"
 #include "QtWorkerSink.h"
+#include "ReportText.h"
+#include "SecureWipe.h"
 #include "SessionSettings.h"
 #include "Settings.h"
 

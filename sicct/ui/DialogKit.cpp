@@ -2,7 +2,6 @@
 
 #include <QFileDialog>
 #include <QImage>
-#include <cstdio>
 #include <fstream>
 
 #include "DlgLogin.h"

@@ -1,7 +1,5 @@
 #include "FWDownloadDlg.h"
 
-#include "SecureWipe.h"
-
 #include <QCloseEvent>
 #include <QFileInfo>
 #include <QGridLayout>
@@ -18,11 +16,12 @@
 #include <cstdio>
 
 #include "DialogKit.h"
-#include "ReportText.h"
 #include "FirmwareDownloadRun.h"
 #include "LogEdit.h"
 #include "PictureEx.h"
 #include "QtWorkerSink.h"
+#include "ReportText.h"
+#include "SecureWipe.h"
 #include "SessionSettings.h"
 #include "Settings.h"
 #include "Texts.h"
